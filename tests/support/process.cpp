@@ -1,0 +1,119 @@
+#include "tests/support/process.h"
+
+#include "ui/Text.h"
+#include "ui/WinApp.h"
+
+#include <vector>
+
+namespace testing_support {
+
+bool WaitFor(const std::function<bool()>& condition, DWORD limitMs) {
+    const ULONGLONG end = ::GetTickCount64() + limitMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (::GetTickCount64() >= end)
+            return false;
+        ::Sleep(20);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    Terminate();
+}
+
+bool ChildProcess::Start(const std::string& executable, const std::string& arguments,
+                         const std::string& workingDirectory) {
+    std::string commandLine = "\"" + executable + "\"";
+    if (!arguments.empty())
+        commandLine += " " + arguments;
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessA(executable.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                          &info))
+        return false;
+    ::CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    pid_ = info.dwProcessId;
+    return true;
+}
+
+bool ChildProcess::Running() const {
+    return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool ChildProcess::WaitForExit(DWORD limitMs, DWORD* exitCode) const {
+    if (!process_ || ::WaitForSingleObject(process_.get(), limitMs) != WAIT_OBJECT_0)
+        return false;
+    if (exitCode)
+        ::GetExitCodeProcess(process_.get(), exitCode);
+    return true;
+}
+
+void ChildProcess::Terminate() {
+    if (Running()) {
+        ::TerminateProcess(process_.get(), 1);
+        ::WaitForSingleObject(process_.get(), kWaitLimitMs);
+    }
+}
+
+std::string OwnDirectory() {
+    return ui::DirectoryOf(ui::ModuleFileName());
+}
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + name + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+    ::CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+    WIN32_FIND_DATAA data;
+    ui::FindHandle find(::FindFirstFileA((path_ + "*").c_str(), &data));
+    if (find) {
+        do {
+            const std::string name = data.cFileName;
+            if (name != "." && name != "..") {
+                const std::string path = path_ + name;
+                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(path.c_str());
+            }
+        } while (::FindNextFileA(find.get(), &data));
+    }
+    find.reset();
+    ::RemoveDirectoryA(path_.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    ui::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file)
+        return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    ui::FileHandle file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file &&
+           ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
+
+} // namespace testing_support

@@ -1,0 +1,65 @@
+// Processes and files for tests that run under Wine: start a program, wait for a
+// condition, make and clear a scratch folder.
+#pragma once
+
+#include "ui/Handles.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// Generous limit for anything a test waits for.
+constexpr DWORD kWaitLimitMs = 30000;
+
+// Polls `condition` until it holds or `limitMs` pass; true when it held.
+bool WaitFor(const std::function<bool()>& condition, DWORD limitMs = kWaitLimitMs);
+
+// A process this test started. It is ended (by its handle) when the object goes, if it is
+// still running: a test never ends processes it did not start.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(ChildProcess&&) = default;
+    ChildProcess& operator=(ChildProcess&&) = default;
+
+    bool Start(const std::string& executable, const std::string& arguments = std::string(),
+               const std::string& workingDirectory = std::string());
+    DWORD Pid() const noexcept { return pid_; }
+    HANDLE Handle() const noexcept { return process_.get(); }
+    bool Running() const;
+    // Waits for the process to end; true when it did, with its exit code.
+    bool WaitForExit(DWORD limitMs = kWaitLimitMs, DWORD* exitCode = nullptr) const;
+    void Terminate();
+
+private:
+    ui::Handle process_;
+    DWORD pid_ = 0;
+};
+
+// The directory of the running test program, with its trailing backslash.
+std::string OwnDirectory();
+
+// A fresh folder under the temporary directory, removed with its files when the object goes.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // The folder's path with its trailing backslash.
+    const std::string& Path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+};
+
+bool FileExists(const std::string& path);
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+} // namespace testing_support

@@ -1,0 +1,85 @@
+// The main dialog in this process, with the program's own resources: what another process
+// cannot see of it under Wine (icon handles, the system menu).
+#include "app/SnoopsweepDlg.h"
+#include "res/resource.h"
+#include "tests/support/in_process.h"
+#include "tests/support/process.h"
+#include "tests/support/remote_ui.h"
+#include "tests/support/run_key.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testing_support;
+
+struct MenuItem {
+    UINT id = 0;
+    UINT type = 0;
+    std::string text;
+};
+
+std::vector<MenuItem> ReadMenu(HMENU menu) {
+    std::vector<MenuItem> items;
+    const int count = ::GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof(text) - 1;
+        ::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+        items.push_back({info.wID, info.fType, text});
+    }
+    return items;
+}
+
+TEST(MainDialog, IconsAndSystemMenuEntry) {
+    TestApp();
+    DeleteRunValue();
+    CSnoopsweepDlg dialog;
+    TestApp().mainWindow = &dialog;
+    LRESULT big = 0, small = 0, dragIcon = 0;
+    std::vector<MenuItem> menu;
+    bool aboutFromMenu = false;
+    const INT_PTR result = RunDriven(dialog, "Snoopsweep", [&](HWND hwnd) {
+        big = ::SendMessageA(hwnd, WM_GETICON, ICON_BIG, 0);
+        small = ::SendMessageA(hwnd, WM_GETICON, ICON_SMALL, 0);
+        dragIcon = ::SendMessageA(hwnd, WM_QUERYDRAGICON, 0, 0);
+        menu = ReadMenu(::GetSystemMenu(hwnd, FALSE));
+
+        ::PostMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        HWND about = WaitForWindow(::GetCurrentProcessId(), "#32770", "Informazioni Snoopsweep");
+        aboutFromMenu = about != nullptr && ::GetWindow(about, GW_OWNER) == hwnd;
+        if (about)
+            ::PostMessageA(about, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !::IsWindow(about); });
+
+        // Minimised, the dialog paints its icon itself; restored, it paints as usual.
+        ::ShowWindow(hwnd, SW_MINIMIZE);
+        ::UpdateWindow(hwnd);
+        ::ShowWindow(hwnd, SW_RESTORE);
+
+        PostClick(::GetDlgItem(hwnd, IDOK));
+    });
+
+    TestApp().mainWindow = nullptr;
+    EXPECT_EQ(result, IDOK);
+    const LRESULT programIcon = reinterpret_cast<LRESULT>(
+        ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)));
+    EXPECT_NE(programIcon, 0);
+    EXPECT_EQ(big, programIcon);
+    EXPECT_EQ(small, programIcon);
+    EXPECT_EQ(dragIcon, programIcon);
+
+    ASSERT_GE(menu.size(), 2u);
+    const MenuItem& last = menu.back();
+    const MenuItem& separator = menu[menu.size() - 2];
+    EXPECT_EQ(last.id, static_cast<UINT>(IDM_ABOUTBOX));
+    EXPECT_EQ(last.text, "&About Snoopsweep...");
+    EXPECT_TRUE(separator.type & MFT_SEPARATOR);
+    EXPECT_TRUE(aboutFromMenu);
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+// Thin wrappers over child windows of a dialog: a base with the handle, a button and a
+// list-view control. They own nothing: the dialog's window owns its controls.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+namespace ui {
+
+class Window {
+public:
+    HWND Hwnd() const noexcept { return hwnd_; }
+    void Attach(HWND hwnd) noexcept { hwnd_ = hwnd; }
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageA(hwnd_, message, wParam, lParam);
+    }
+    RECT WindowRect() const;
+
+protected:
+    HWND hwnd_ = nullptr;
+};
+
+class Button : public Window {
+public:
+    int GetCheck() const { return static_cast<int>(Send(BM_GETCHECK)); }
+    void SetCheck(int state) const { Send(BM_SETCHECK, static_cast<WPARAM>(state)); }
+};
+
+class ListCtrl : public Window {
+public:
+    int InsertColumn(int column, const char* heading, int format, int width) const;
+    DWORD SetExtendedStyle(DWORD mask, DWORD style) const;
+    HIMAGELIST SetImageList(HIMAGELIST list, int kind) const;
+
+    // Inserts a row; returns its index after sorting, or -1.
+    int InsertItem(UINT mask, int item, const std::string& text, UINT state, UINT stateMask,
+                   int image, LPARAM data) const;
+    BOOL SetItem(int item, int subItem, UINT mask, const std::string& text, int image, UINT state,
+                 UINT stateMask, LPARAM data) const;
+    // The text of one cell read into a buffer of `capacity` bytes (at most capacity - 1 used).
+    std::string GetItemText(int item, int subItem, int capacity = MAX_PATH) const;
+    LPARAM GetItemData(int item) const;
+    int GetItemCount() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
+    int GetSelectionMark() const { return static_cast<int>(Send(LVM_GETSELECTIONMARK)); }
+    // The first row, searching from the top, whose column-0 text equals `text`; -1 for none.
+    int FindItem(const std::string& text) const;
+    BOOL DeleteAllItems() const { return static_cast<BOOL>(Send(LVM_DELETEALLITEMS)); }
+};
+
+// An image list that this object destroys unless it has been handed to a control.
+class ImageList {
+public:
+    ImageList() = default;
+    ~ImageList();
+    ImageList(const ImageList&) = delete;
+    ImageList& operator=(const ImageList&) = delete;
+
+    bool Create(int cx, int cy, UINT flags, int initial, int grow);
+    // Appends an icon, shrunk to the list's image size; returns its index or -1.
+    int Add(HICON icon) const;
+    HIMAGELIST Get() const noexcept { return list_; }
+    // A list view without LVS_SHAREIMAGELISTS destroys its image lists itself: once handed
+    // over, this object only keeps the handle.
+    void HandOver() noexcept { owned_ = false; }
+
+private:
+    HIMAGELIST list_ = nullptr;
+    bool owned_ = false;
+};
+
+} // namespace ui
