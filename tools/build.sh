@@ -4,11 +4,13 @@
 #   tools/build.sh [native|win64|win32 ...]     (default: all three)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Where builds go; another folder keeps a second checkout or work tree apart.
+build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 configure_and_build() {
     local name=$1; shift
-    local dir="$root/build/$name"
+    local dir="$build_root/$name"
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" > "$dir.configure.log" 2>&1 ||
             { cat "$dir.configure.log"; exit 1; }
@@ -18,7 +20,7 @@ configure_and_build() {
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(native win64 win32)
-mkdir -p "$root/build"
+mkdir -p "$build_root"
 for target in "${targets[@]}"; do
     case "$target" in
     native) configure_and_build native ;;

@@ -5,6 +5,8 @@
 # prints, and keeps running until interrupted (Ctrl+C).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Where builds go; another folder keeps a second checkout or work tree apart.
+build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
 cd "$root"
 
 case "${1:-x64}" in
@@ -18,9 +20,9 @@ tools/build.sh "$build"
 # shellcheck source=tools/wine-env.sh
 source tools/wine-env.sh
 start_display
-prepare_wine "$root/build/wine-run"
+prepare_wine "$build_root/wine-run"
 
-program="$root/build/$build/Snoopsweep.exe"
+program="$build_root/$build/Snoopsweep.exe"
 wine "$program" &
 wine_pid=$!
 stop() {
@@ -32,7 +34,7 @@ trap stop EXIT
 trap 'exit 130' INT TERM
 
 if [ -n "$XVFB_PID" ]; then
-    shot="$root/build/screenshots/run-$build.png"
+    shot="$build_root/screenshots/run-$build.png"
     mkdir -p "$(dirname "$shot")"
     for _ in $(seq 1 300); do
         xwininfo -root -tree 2>/dev/null | grep -q '"Snoopsweep"' && break

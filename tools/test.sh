@@ -3,6 +3,8 @@
 # then the x64 and x86 Windows tests under Wine on a virtual display.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Where builds go; another folder keeps a second checkout or work tree apart.
+build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
 cd "$root"
 start=$(date +%s)
 
@@ -32,10 +34,10 @@ run_ctest() {
     failed=$((failed + bad))
 }
 
-run_ctest build/native
+run_ctest "$build_root/native"
 
 start_display
-prepare_wine "$root/build/wine"
+prepare_wine "$build_root/wine"
 cleanup() {
     wineserver -k 2>/dev/null || true
     stop_display
@@ -43,10 +45,10 @@ cleanup() {
 trap cleanup EXIT
 
 # The x64 run also takes the screenshots shown in the README.
-shots="$root/build/screenshots"
+shots="$build_root/screenshots"
 rm -rf "$shots" && mkdir -p "$shots"
-SNOOPSWEEP_SCREENSHOTS="$(windows_path "$shots")\\" run_ctest build/win64
-run_ctest build/win32
+SNOOPSWEEP_SCREENSHOTS="$(windows_path "$shots")\\" run_ctest "$build_root/win64"
+run_ctest "$build_root/win32"
 for shot in "$shots"/*.bmp; do
     [ -f "$shot" ] || continue
     mkdir -p docs/screenshots
