@@ -1,0 +1,104 @@
+#include "tests/e2e/keylogger.h"
+
+#include "tests/e2e/fixture/hook_installer.h"
+
+#include "ui/Text.h"
+
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <utility>
+
+namespace testing_support {
+
+namespace {
+
+constexpr ULONGLONG kFileTimeTicksPerDay = 24ULL * 60 * 60 * 10000000;
+
+FILETIME ToFileTime(ULONGLONG ticks) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+// A stop-event name no other installer of this or another test program uses.
+std::string UniqueEventName() {
+    static std::atomic<unsigned> counter{0};
+    return "snoopsweep-test-keylogger-" + std::to_string(::GetCurrentProcessId()) + "-" +
+           std::to_string(++counter) + "-" + std::to_string(::GetTickCount64());
+}
+
+} // namespace
+
+std::string FixtureDll(const std::string& name) {
+    return OwnDirectory() + name;
+}
+
+bool AgeFile(const std::string& path, int days) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    const FILETIME then = ToFileTime(ticks.QuadPart - days * kFileTimeTicksPerDay);
+    ui::FileHandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Wine takes the creation time without error but keeps none of its own: it reports the
+    // last-write time in its place.
+    return file && ::SetFileTime(file.get(), &then, &then, &then);
+}
+
+bool ProcessHasModule(DWORD pid, const std::string& path) {
+    ui::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+    if (!snapshot)
+        return false;
+    const std::string wanted = ui::ToLowerAscii(path);
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Module32First(snapshot.get(), &entry); more;
+         more = ::Module32Next(snapshot.get(), &entry)) {
+        if (ui::ToLowerAscii(entry.szExePath) == wanted)
+            return true;
+    }
+    return false;
+}
+
+TestKeylogger::~TestKeylogger() {
+    Remove();
+}
+
+bool TestKeylogger::Install(const std::string& dllPath) {
+    Remove();
+    const std::string stopName = UniqueEventName();
+    // Both events exist before the installer starts, so neither signal can be missed.
+    ui::Handle stop(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
+    ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
+    installer_ = ChildProcess();
+    if (!stop || !ready ||
+        !installer_.Start(OwnDirectory() + "hook_installer.exe", "\"" + dllPath + "\" " + stopName))
+        return false;
+    // Ready, or gone: an installer that fails exits at once.
+    const HANDLE waits[] = {ready.get(), installer_.Handle()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) != WAIT_OBJECT_0) {
+        installer_.Terminate(); // in case it hangs
+        return false;
+    }
+    stop_ = std::move(stop);
+    return true;
+}
+
+bool TestKeylogger::Remove() {
+    if (!stop_)
+        return true;
+    ::SetEvent(stop_.get());
+    stop_.reset();
+    DWORD code = 1;
+    const bool clean =
+        installer_.WaitForExit(kWaitLimitMs, &code) && code == hook_installer::kStopped;
+    installer_.Terminate(); // only if it hangs
+    return clean;
+}
+
+} // namespace testing_support
