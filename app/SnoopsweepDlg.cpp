@@ -18,8 +18,7 @@ const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
 };
 
 CSnoopsweepDlg::CSnoopsweepDlg()
-    : ui::Dialog(IDD_SNOOPSWEEP_DIALOG), m_tickCount(0), m_busy(0), m_firstTick(0), m_user32Time(),
-      m_kernel32Time(), m_gdi32Time(), m_hIcon(ui::WinApp::Current()->LoadIcon(IDR_MAINFRAME)) {}
+    : ui::Dialog(IDD_SNOOPSWEEP_DIALOG), m_hIcon(ui::WinApp::Current()->LoadIcon(IDR_MAINFRAME)) {}
 
 void CSnoopsweepDlg::DoDataExchange() {
     BindControl(IDC_THREAT_LIST, m_list);
@@ -52,7 +51,7 @@ BOOL CSnoopsweepDlg::OnInitDialog() {
 
     InitThreatList();
     LoadTrustMap();
-    m_tickCount = -1;
+    m_scan.ResetTickCounter();
 
     if (!::SetTimer(Hwnd(), 1, 1000, nullptr)) {
         MessageBox("Error: Set Timer Failed", MB_OK);
@@ -106,17 +105,8 @@ void CSnoopsweepDlg::OnStartWithWindows() {
     app::ApplyStartWithWindows(m_startWithWindows.GetCheck() != BST_UNCHECKED);
 }
 
-// The detector and the commands that act on its findings are not wired in yet: the trust
-// map holds nothing, a tick scans nothing and the buttons do nothing.
-
-void CSnoopsweepDlg::LoadTrustMap() {
-    m_firstTick = 1;
-    m_busy = 0;
-}
-
-void CSnoopsweepDlg::ScanOwnModules(UINT) {}
-
-void CSnoopsweepDlg::OnAnalyse() {}
+// The commands that act on the detector's findings are not wired in yet: the buttons do
+// nothing.
 
 void CSnoopsweepDlg::OnDisable() {}
 

@@ -1,10 +1,12 @@
 // The main dialog: the threat list, its commands and the start-with-Windows switch.
 #pragma once
 
+#include "detect/ScanCycle.h"
+#include "detect/SystemScan.h"
+#include "detect/TrustMap.h"
 #include "ui/Dialog.h"
 #include "ui/Window.h"
 
-#include <cstdint>
 #include <string>
 
 class CSnoopsweepDlg : public ui::Dialog {
@@ -32,8 +34,12 @@ private:
 
     // Threat list: columns, extended styles and state icons.
     void InitThreatList();
+    // Adds a row for every blocked and allowed entry of the trust map.
+    void ShowListedEntries();
     // Trust map and list files; sets the scan's flags on the way.
     void LoadTrustMap();
+    // Rewrites both list files from the trust map.
+    void SaveLists();
     // One scan pass, on every timer tick.
     void ScanOwnModules(UINT timerId);
 
@@ -44,11 +50,10 @@ private:
     std::string m_blockedListPath;
     ui::ImageList m_imageList;
     ui::Button m_startWithWindows;
-    int32_t m_tickCount;
-    int32_t m_busy;
-    int32_t m_firstTick;
-    FILETIME m_user32Time;
-    FILETIME m_kernel32Time;
-    FILETIME m_gdi32Time;
     HICON m_hIcon;
+    detect::TrustMap m_trustMap;
+    // The scan: its tick counter, flags and reference times, and what it works on.
+    detect::ListViewThreatList m_threats{m_list};
+    detect::SystemScan m_system{*this};
+    detect::ScanCycle m_scan{m_trustMap, m_threats, m_system};
 };

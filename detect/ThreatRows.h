@@ -1,8 +1,9 @@
-// The threat list's row model: columns, status texts, state icons and verdict codes.
-// Portable: no Win32 types.
+// The threat list's row model: columns, row states with their status texts, icons and
+// verdict codes, and the list as the scan and the commands see it. Portable: no Win32 types.
 #pragma once
 
 #include <array>
+#include <string>
 
 namespace detect {
 
@@ -33,6 +34,37 @@ enum VerdictCode : long {
     kCodeNone = 0,
     kCodeBlocked = 1,
     kCodeAllowed = 2,
+};
+
+enum class RowState { Detected, DetectedBlocked, DetectedAllowed, Blocked, Allowed };
+
+// Everything one write puts in a row: all four texts, the icon and the item data.
+struct Row {
+    std::string path;    // column 0: the row's identity
+    std::string status;  // column 1
+    std::string company; // column 2, lower-cased
+    std::string product; // column 3, lower-cased
+    int image = kImageDetected;
+    long code = kCodeNone;
+};
+
+// A row in `state` for the module file at `path`, with company and product as the file's
+// version resource stores them (they are lower-cased here).
+Row MakeRow(RowState state, const std::string& path, const std::string& company,
+            const std::string& product);
+
+// The threat list as its writers use it.
+class ThreatList {
+public:
+    virtual ~ThreatList() = default;
+    // The first row, from the top, whose path equals `path` ignoring letter case; -1 for none.
+    virtual int Find(const std::string& path) = 0;
+    // Adds a row; the list keeps its rows sorted by path. Returns the new row's index.
+    virtual int Insert(const Row& row) = 0;
+    // Rewrites the row at `index` whole.
+    virtual void Update(int index, const Row& row) = 0;
+    // Removes every row.
+    virtual void Clear() = 0;
 };
 
 } // namespace detect

@@ -1,0 +1,120 @@
+#include "detect/ScanCycle.h"
+
+#include "ui/Text.h"
+
+namespace detect {
+
+namespace {
+
+const char* const kCoreLibraries[3] = {"kernel32.dll", "gdi32.dll", "user32.dll"};
+
+// Clears the busy flag however a pass ends.
+class BusyGuard {
+public:
+    explicit BusyGuard(bool& busy) : busy_(busy) { busy_ = true; }
+    ~BusyGuard() { busy_ = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool& busy_;
+};
+
+} // namespace
+
+bool NearAnyReference(const std::optional<int64_t>& time,
+                      const std::optional<int64_t> (&references)[3]) {
+    if (!time)
+        return false;
+    for (const auto& reference : references) {
+        if (!reference)
+            continue;
+        const int64_t difference = *time - *reference;
+        if (difference > -kNearSeconds && difference < kNearSeconds)
+            return true;
+    }
+    return false;
+}
+
+bool NamesMicrosoft(const VendorNames& names) {
+    return ui::ToLowerAscii(names.company).find("microsoft") != std::string::npos ||
+           ui::ToLowerAscii(names.product).find("microsoft") != std::string::npos;
+}
+
+void ScanCycle::Tick() {
+    if (firstTick_ && !listedShown_)
+        ShowListedEntries();
+
+    if (system_.IsActive()) {
+        system_.InjectF11();
+    } else {
+        // Counts inactive ticks only; wraps rather than overflowing after decades.
+        tickCount_ = static_cast<int32_t>(static_cast<uint32_t>(tickCount_) + 1u);
+        if (tickCount_ % 3 != 0)
+            return;
+    }
+
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    const bool calibrating = firstTick_;
+    system_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
+    firstTick_ = false;
+}
+
+void ScanCycle::Analyse() {
+    list_.Clear();
+    listedShown_ = false;
+    ShowListedEntries();
+    Tick();
+}
+
+void ScanCycle::ShowListedEntries() {
+    listedShown_ = true;
+    map_.ForEach([&](const std::string& key, const std::string& value) {
+        RowState state;
+        if (value == kBlocked)
+            state = RowState::Blocked;
+        else if (value == kAllowed)
+            state = RowState::Allowed;
+        else
+            return;
+        const VendorNames names = system_.Vendor(key);
+        list_.Insert(MakeRow(state, key, names.company, names.product));
+    });
+}
+
+void ScanCycle::Examine(const std::string& path, bool calibrating) {
+    const std::string bareName = ui::ToLowerAscii(ui::FileNameOf(path));
+    if (map_.Contains(bareName)) {
+        if (calibrating) {
+            for (int i = 0; i < 3; ++i) {
+                if (bareName == kCoreLibraries[i])
+                    references_[i] = system_.CreationTime(path);
+            }
+        }
+        return;
+    }
+    if (calibrating)
+        return;
+
+    const VendorNames names = system_.Vendor(path);
+    const int row = list_.Find(path);
+    if (row < 0) {
+        if (!NearAnyReference(system_.CreationTime(path), references_) && !NamesMicrosoft(names))
+            list_.Insert(MakeRow(RowState::Detected, path, names.company, names.product));
+        else
+            map_.Set(bareName, kTrusted);
+        return;
+    }
+
+    std::string verdict;
+    if (!map_.Lookup(path, verdict))
+        return;
+    if (verdict == kBlocked)
+        list_.Update(row, MakeRow(RowState::DetectedBlocked, path, names.company, names.product));
+    else if (verdict == kAllowed)
+        list_.Update(row, MakeRow(RowState::DetectedAllowed, path, names.company, names.product));
+}
+
+} // namespace detect

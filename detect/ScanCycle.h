@@ -1,0 +1,92 @@
+// The detector: once a tick it looks at the modules loaded in the program's own process and
+// lists every one that is not a known system library, not from a "microsoft" vendor and not
+// created within 13 hours of the system's core libraries. Portable: the system is reached
+// through ScanSystem, the rows through ThreatList.
+#pragma once
+
+#include "detect/ThreatRows.h"
+#include "detect/TrustMap.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace detect {
+
+// A file's company and product names as its version resource stores them.
+struct VendorNames {
+    std::string company;
+    std::string product;
+};
+
+// What a pass needs from the system.
+class ScanSystem {
+public:
+    virtual ~ScanSystem() = default;
+    // True when the program's window is the active window of its thread.
+    virtual bool IsActive() = 0;
+    // Presses and releases F11 in the system's input.
+    virtual void InjectF11() = 0;
+    // Calls `visit` with the full path of every module loaded in the program's process, as
+    // the module enumerator reports it.
+    virtual void ForEachModule(const std::function<void(const std::string&)>& visit) = 0;
+    // The file's creation time in whole seconds since 1601 (UTC), or none when the file
+    // cannot be found.
+    virtual std::optional<int64_t> CreationTime(const std::string& path) = 0;
+    // Company and product of the file's version resource; empty where there are none.
+    virtual VendorNames Vendor(const std::string& path) = 0;
+};
+
+// Two creation times are near when less than 13 hours apart either way.
+constexpr int64_t kNearSeconds = 13 * 3600;
+
+// True when `time` is known and near at least one known reference.
+bool NearAnyReference(const std::optional<int64_t>& time,
+                      const std::optional<int64_t> (&references)[3]);
+
+// True when "microsoft" occurs in either name, in any letter case.
+bool NamesMicrosoft(const VendorNames& names);
+
+class ScanCycle {
+public:
+    ScanCycle(TrustMap& map, ThreatList& list, ScanSystem& system)
+        : map_(map), list_(list), system_(system) {}
+
+    // Set while the trust map loads: the next complete pass calibrates.
+    void ResetFlags() {
+        firstTick_ = true;
+        busy_ = false;
+    }
+    // Set just before the timer starts: the first tick always runs a pass.
+    void ResetTickCounter() { tickCount_ = -1; }
+
+    // One timer tick: the remembered entries on the first tick, F11 while active, and a pass
+    // on every active tick and every third inactive one.
+    void Tick();
+    // "Analizza": empties the list, shows the remembered entries and runs a tick at once.
+    void Analyse();
+    // Adds a row for every blocked and allowed entry of the trust map.
+    void ShowListedEntries();
+
+    int32_t TickCount() const noexcept { return tickCount_; }
+    bool Busy() const noexcept { return busy_; }
+    bool FirstTick() const noexcept { return firstTick_; }
+    // The creation times of kernel32.dll, gdi32.dll and user32.dll, once calibrated.
+    const std::optional<int64_t> (&References() const noexcept)[3] { return references_; }
+
+private:
+    void Examine(const std::string& path, bool calibrating);
+
+    TrustMap& map_;
+    ThreatList& list_;
+    ScanSystem& system_;
+    int32_t tickCount_ = -1;
+    bool busy_ = false;
+    bool firstTick_ = true;
+    // The list holds the remembered entries since it was last emptied.
+    bool listedShown_ = false;
+    std::optional<int64_t> references_[3]; // kernel32.dll, gdi32.dll, user32.dll
+};
+
+} // namespace detect

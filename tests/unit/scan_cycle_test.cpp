@@ -1,0 +1,352 @@
+#include "detect/ScanCycle.h"
+
+#include "ui/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+using detect::Row;
+using detect::ScanCycle;
+
+constexpr int64_t kDay = 24 * 3600;
+constexpr int64_t kSystemTime = 13'000'000'000; // when the system's libraries were made
+
+class FakeSystem : public detect::ScanSystem {
+public:
+    bool active = false;
+    int f11 = 0;
+    int walks = 0;
+    std::vector<std::string> modules;
+    std::map<std::string, std::optional<int64_t>> times;
+    std::map<std::string, detect::VendorNames> vendors;
+    std::vector<std::string> vendorReads;
+    std::function<void()> duringWalk;
+
+    bool IsActive() override { return active; }
+    void InjectF11() override { ++f11; }
+    void ForEachModule(const std::function<void(const std::string&)>& visit) override {
+        ++walks;
+        if (duringWalk)
+            duringWalk();
+        for (const auto& module : modules)
+            visit(module);
+    }
+    std::optional<int64_t> CreationTime(const std::string& path) override {
+        const auto found = times.find(path);
+        return found == times.end() ? std::nullopt : found->second;
+    }
+    detect::VendorNames Vendor(const std::string& path) override {
+        vendorReads.push_back(path);
+        const auto found = vendors.find(path);
+        return found == vendors.end() ? detect::VendorNames{} : found->second;
+    }
+
+    void AddSystemLibraries() {
+        for (const char* name : {"ntdll.dll", "kernel32.dll", "gdi32.dll", "USER32.dll"}) {
+            const std::string path = std::string("C:\\windows\\system32\\") + name;
+            modules.push_back(path);
+            times[path] = kSystemTime;
+        }
+    }
+    void AddModule(const std::string& path, std::optional<int64_t> time) {
+        modules.push_back(path);
+        times[path] = time;
+    }
+};
+
+// Rows kept sorted by path, as the list control keeps them.
+class FakeList : public detect::ThreatList {
+public:
+    std::vector<Row> rows;
+    int inserts = 0;
+    int updates = 0;
+
+    int Find(const std::string& path) override {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (ui::ToLowerAscii(rows[i].path) == ui::ToLowerAscii(path))
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+    int Insert(const Row& row) override {
+        ++inserts;
+        const auto at =
+            std::upper_bound(rows.begin(), rows.end(), row,
+                             [](const Row& a, const Row& b) { return a.path < b.path; });
+        return static_cast<int>(rows.insert(at, row) - rows.begin());
+    }
+    void Update(int index, const Row& row) override {
+        ++updates;
+        rows.at(static_cast<size_t>(index)) = row;
+    }
+    void Clear() override { rows.clear(); }
+
+    const Row* RowFor(const std::string& path) const {
+        for (const auto& row : rows) {
+            if (row.path == path)
+                return &row;
+        }
+        return nullptr;
+    }
+};
+
+class Scan : public ::testing::Test {
+protected:
+    Scan() {
+        detect::AddTrustedNames(map, "C:\\tools\\Snoopsweep.exe");
+        system.AddSystemLibraries();
+        system.modules.push_back("C:\\tools\\Snoopsweep.exe");
+        scan.ResetFlags();
+        scan.ResetTickCounter();
+    }
+    // The calibration tick, then the window in front.
+    void Calibrate() {
+        scan.Tick();
+        system.active = true;
+    }
+
+    detect::TrustMap map;
+    FakeSystem system;
+    FakeList list;
+    ScanCycle scan{map, list, system};
+};
+
+TEST_F(Scan, CalibrationTakesTheReferenceTimesAndListsNothing) {
+    system.AddModule("C:\\spy\\hook.dll", kSystemTime - 40 * kDay);
+    scan.Tick();
+    EXPECT_EQ(system.walks, 1);
+    EXPECT_FALSE(scan.FirstTick());
+    for (const auto& reference : scan.References())
+        EXPECT_EQ(reference, kSystemTime);
+    EXPECT_TRUE(list.rows.empty());
+    EXPECT_FALSE(map.Contains("hook.dll"));
+
+    // The next pass lists it, once, with the detected state.
+    system.active = true;
+    system.vendors["C:\\spy\\hook.dll"] = {"ACME Spy", "Logger PRO"};
+    scan.Tick();
+    scan.Tick();
+    ASSERT_EQ(list.rows.size(), 1u);
+    const Row& row = list.rows[0];
+    EXPECT_EQ(row.path, "C:\\spy\\hook.dll");
+    EXPECT_EQ(row.status, " Attivo");
+    EXPECT_EQ(row.image, 0);
+    EXPECT_EQ(row.code, 0);
+    EXPECT_EQ(row.company, "acme spy");
+    EXPECT_EQ(row.product, "logger pro");
+    EXPECT_EQ(list.inserts, 1);
+    EXPECT_EQ(list.updates, 0);
+}
+
+TEST_F(Scan, InactiveTicksScanEveryThirdAndActiveTicksAlwaysWithF11) {
+    scan.Tick(); // 1st inactive tick: count 0, a pass
+    EXPECT_EQ(system.walks, 1);
+    scan.Tick(); // 2nd
+    scan.Tick(); // 3rd
+    EXPECT_EQ(system.walks, 1);
+    scan.Tick(); // 4th
+    EXPECT_EQ(system.walks, 2);
+    EXPECT_EQ(system.f11, 0);
+
+    system.active = true;
+    scan.Tick();
+    scan.Tick();
+    EXPECT_EQ(system.walks, 4);
+    EXPECT_EQ(system.f11, 2);
+    EXPECT_EQ(scan.TickCount(), 3); // untouched while active
+
+    system.active = false;
+    scan.Tick(); // 5th inactive: count 4
+    scan.Tick(); // 6th: count 5
+    EXPECT_EQ(system.walks, 4);
+    scan.Tick(); // 7th: count 6, a pass
+    EXPECT_EQ(system.walks, 5);
+}
+
+TEST_F(Scan, TheThirteenHourWindowHasItsBoundariesEitherWay) {
+    Calibrate();
+    system.AddModule("C:\\a\\near-after.dll", kSystemTime + 46799);
+    system.AddModule("C:\\a\\near-before.dll", kSystemTime - 46799);
+    system.AddModule("C:\\a\\far-after.dll", kSystemTime + 46800);
+    system.AddModule("C:\\a\\far-before.dll", kSystemTime - 46800);
+    scan.Tick();
+    EXPECT_TRUE(map.Contains("near-after.dll"));
+    EXPECT_TRUE(map.Contains("near-before.dll"));
+    EXPECT_FALSE(map.Contains("far-after.dll"));
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.rows[0].path, "C:\\a\\far-after.dll");
+    EXPECT_EQ(list.rows[1].path, "C:\\a\\far-before.dll");
+}
+
+TEST(ScanReferences, OneNearReferenceSufficesAndMissingTimesClearNothing) {
+    const std::optional<int64_t> refs[3] = {kSystemTime, kSystemTime + 40 * kDay, std::nullopt};
+    EXPECT_TRUE(detect::NearAnyReference(kSystemTime + 40 * kDay + 3600, refs));
+    EXPECT_FALSE(detect::NearAnyReference(kSystemTime + 20 * kDay, refs));
+    EXPECT_FALSE(detect::NearAnyReference(std::nullopt, refs));
+    const std::optional<int64_t> none[3] = {};
+    EXPECT_FALSE(detect::NearAnyReference(kSystemTime, none));
+}
+
+TEST(ScanVendor, MicrosoftInAnyCaseAnywhereInEitherName) {
+    EXPECT_TRUE(detect::NamesMicrosoft({"Microsoft Corporation", ""}));
+    EXPECT_TRUE(detect::NamesMicrosoft({"", "MICROSOFT"}));
+    EXPECT_TRUE(detect::NamesMicrosoft({"NotMicrosoftish Ltd", ""}));
+    EXPECT_FALSE(detect::NamesMicrosoft({"Micro soft", "Windows"}));
+    EXPECT_FALSE(detect::NamesMicrosoft({}));
+}
+
+TEST_F(Scan, VendorOrDateClearsABareNameForEveryDirectory) {
+    Calibrate();
+    system.AddModule("C:\\a\\ms.dll", kSystemTime - 400 * kDay);
+    system.vendors["C:\\a\\ms.dll"] = {"", "Microsoft Windows"};
+    system.AddModule("C:\\a\\x.dll", kSystemTime + 3600);
+    scan.Tick();
+    EXPECT_TRUE(list.rows.empty());
+    std::string value = "x";
+    ASSERT_TRUE(map.Lookup("ms.dll", value));
+    EXPECT_EQ(value, "");
+    EXPECT_TRUE(map.Contains("x.dll"));
+
+    // Another x.dll, far from everything, is never examined again.
+    system.vendorReads.clear();
+    system.AddModule("C:\\b\\X.DLL", kSystemTime - 90 * kDay);
+    scan.Tick();
+    EXPECT_TRUE(list.rows.empty());
+    EXPECT_TRUE(system.vendorReads.empty());
+}
+
+TEST_F(Scan, AModuleWithoutTimeOrReferencesIsListed) {
+    Calibrate();
+    system.AddModule("C:\\gone\\deleted.dll", std::nullopt);
+    system.AddModule("N/A (error)", std::nullopt);
+    scan.Tick();
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.rows[0].path, "C:\\gone\\deleted.dll");
+    EXPECT_EQ(list.rows[1].path, "N/A (error)");
+
+    // Calibration that found no core library: no module is near anything.
+    detect::TrustMap otherMap;
+    detect::AddTrustedNames(otherMap, "C:\\tools\\Snoopsweep.exe");
+    FakeSystem bare;
+    FakeList otherList;
+    ScanCycle other{otherMap, otherList, bare};
+    other.Tick();
+    bare.AddModule("C:\\new\\fresh.dll", kSystemTime);
+    other.Tick();
+    other.Tick();
+    other.Tick();
+    EXPECT_EQ(otherList.rows.size(), 1u);
+    // No module on the first pass: calibration is over all the same.
+    EXPECT_FALSE(other.FirstTick());
+    bare.AddSystemLibraries();
+    other.Tick();
+    other.Tick();
+    other.Tick();
+    EXPECT_FALSE(other.References()[0].has_value());
+}
+
+TEST_F(Scan, KnownBareNamesAreNeverExaminedWhateverTheirVerdict) {
+    map.Set("hook.dll", detect::kBlocked);
+    map.Set("keys.dll", detect::kAllowed);
+    Calibrate();
+    system.AddModule("C:\\spy\\hook.dll", kSystemTime - 40 * kDay);
+    system.AddModule("C:\\spy\\keys.dll", kSystemTime - 40 * kDay);
+    scan.Tick();
+    // The bare-name entries are not paths: no row, and no row is shown for them at start.
+    EXPECT_EQ(list.rows.size(), 2u); // both shown as remembered entries on the first tick
+    EXPECT_EQ(list.updates, 0);
+    EXPECT_EQ(list.RowFor("hook.dll")->status, "Bloccato  ");
+}
+
+TEST_F(Scan, RememberedEntriesShowOnTheFirstTickAndTurnActiveWhenLoaded) {
+    map.Set("C:\\spy\\hook.dll", detect::kBlocked);
+    map.Set("C:\\spy\\keys.dll", detect::kAllowed);
+    map.Set("C:\\old\\gone.dll", detect::kBlocked);
+    system.vendors["C:\\spy\\hook.dll"] = {"Spy Inc", "HOOK"};
+    scan.Tick();
+    ASSERT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(list.rows[0].path, "C:\\old\\gone.dll");
+    EXPECT_EQ(list.rows[0].status, "Bloccato  ");
+    EXPECT_EQ(list.rows[0].image, 1);
+    EXPECT_EQ(list.rows[0].code, 1);
+    EXPECT_EQ(list.rows[2].status, " Lecito");
+    EXPECT_EQ(list.rows[2].image, 2);
+    EXPECT_EQ(list.rows[2].code, 2);
+
+    system.active = true;
+    system.AddModule("C:\\spy\\hook.dll", kSystemTime - 40 * kDay);
+    system.AddModule("C:\\spy\\keys.dll", kSystemTime + 3600); // near, but it has a row
+    scan.Tick();
+    EXPECT_EQ(list.rows.size(), 3u);
+    const Row* hook = list.RowFor("C:\\spy\\hook.dll");
+    EXPECT_EQ(hook->status, " Attivo & Bloccato  ");
+    EXPECT_EQ(hook->image, 3);
+    EXPECT_EQ(hook->code, 1);
+    EXPECT_EQ(hook->company, "spy inc");
+    EXPECT_EQ(hook->product, "hook");
+    const Row* keys = list.RowFor("C:\\spy\\keys.dll");
+    EXPECT_EQ(keys->status, " Attivo & Lecito ");
+    EXPECT_EQ(keys->image, 4);
+    EXPECT_FALSE(map.Contains("keys.dll"));
+    // The remembered entries are shown once only.
+    scan.Tick();
+    EXPECT_EQ(list.rows.size(), 3u);
+}
+
+TEST_F(Scan, RowSearchIgnoresCaseButTheVerdictLookupDoesNot) {
+    map.Set("C:\\SPY\\hook.dll", detect::kBlocked);
+    Calibrate();
+    system.AddModule("C:\\spy\\hook.dll", kSystemTime - 40 * kDay);
+    scan.Tick();
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0].path, "C:\\SPY\\hook.dll");
+    EXPECT_EQ(list.rows[0].status, "Bloccato  ");
+    EXPECT_EQ(list.updates, 0);
+}
+
+TEST_F(Scan, ATickDuringAPassOnlyInjectsOrCountsAndAFailedPassFreesTheScan) {
+    Calibrate();
+    int nested = 0;
+    system.duringWalk = [&] {
+        if (nested++ == 0)
+            scan.Tick();
+    };
+    scan.Tick();
+    EXPECT_EQ(system.walks, 2); // calibration and this pass; the nested tick did not scan
+    EXPECT_EQ(system.f11, 2);   // but it injected its key
+
+    system.duringWalk = [] { throw std::runtime_error("out of memory"); };
+    EXPECT_THROW(scan.Tick(), std::runtime_error);
+    EXPECT_FALSE(scan.Busy());
+    system.duringWalk = nullptr;
+    scan.Tick();
+    EXPECT_EQ(system.walks, 4);
+}
+
+TEST_F(Scan, AnalyseRebuildsTheListWithoutDuplicates) {
+    map.Set("C:\\spy\\hook.dll", detect::kBlocked);
+    system.active = true;
+    // Before the first tick: the remembered entries once, and the pass calibrates.
+    scan.Analyse();
+    EXPECT_EQ(list.rows.size(), 1u);
+    EXPECT_FALSE(scan.FirstTick());
+
+    system.AddModule("C:\\spy\\logger.dll", kSystemTime - 40 * kDay);
+    system.AddModule("C:\\spy\\hook.dll", kSystemTime - 40 * kDay);
+    scan.Tick();
+    ASSERT_EQ(list.rows.size(), 2u);
+
+    // Unloaded modules do not come back; remembered and loaded ones do, once each.
+    list.rows.push_back({"C:\\was\\here.dll", " Attivo", "", "", 0, 0});
+    scan.Analyse();
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.RowFor("C:\\spy\\hook.dll")->status, " Attivo & Bloccato  ");
+    EXPECT_EQ(list.RowFor("C:\\spy\\logger.dll")->status, " Attivo");
+}
+
+} // namespace

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the benchmarks under Wine for x64 and x86 and prints their figures. Not part of the
+# tests: figures on a shared machine vary from run to run.
+#   tools/bench.sh [seconds]     (how long the CPU share is measured; default 60)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
+cd "$root"
+seconds=${1:-60}
+
+tools/setup.sh
+tools/build.sh win64 win32
+# shellcheck source=tools/wine-env.sh
+source tools/wine-env.sh
+start_display
+prepare_wine "$build_root/wine"
+trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
+
+for build in win64 win32; do
+    echo "== $build: module walks"
+    wine "$build_root/$build/benchmarks/module_walk_bench.exe"
+    echo "== $build: one scan pass against a bare tool-help walk"
+    wine "$build_root/$build/tests/scan_bench.exe"
+    echo "== $build: detection latency and CPU share"
+    wine "$build_root/$build/tests/detect_bench.exe" 10 "$seconds"
+done
