@@ -1,0 +1,34 @@
+# Neutralisation (neutralise/): the rename with its reboot fallbacks, its tests under Wine and
+# its benchmark. Included by the top-level CMakeLists.txt in the Windows build, after
+# test_support.
+
+target_sources(snoopsweep_win PRIVATE ${CMAKE_SOURCE_DIR}/neutralise/MoveFile.cpp)
+
+# hold_file.exe: another process that holds a file open without sharing.
+add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/win/hold_file.cpp)
+target_compile_options(hold_file PRIVATE ${SNOOPSWEEP_WARNINGS})
+set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
+
+add_executable(rename_tests ${CMAKE_SOURCE_DIR}/tests/win/move_file_test.cpp)
+target_link_libraries(rename_tests PRIVATE test_support gtest_main)
+target_compile_options(rename_tests PRIVATE ${SNOOPSWEEP_WARNINGS})
+set_target_properties(rename_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
+add_dependencies(rename_tests hold_file)
+
+# In the shared prefix; the tests that need a restart skip themselves here.
+add_test(NAME ${CMAKE_SYSTEM_PROCESSOR}.rename_tests COMMAND rename_tests)
+set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.rename_tests PROPERTIES TIMEOUT 300)
+
+# The renames that a restart carries out, in a Wine prefix of their own that both bitnesses
+# share (one at a time), beside the builds.
+get_filename_component(RENAME_BUILD_ROOT ${CMAKE_BINARY_DIR} DIRECTORY)
+add_test(NAME ${CMAKE_SYSTEM_PROCESSOR}.rename_restart_test
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win/reboot_test.sh $<TARGET_FILE:rename_tests>
+            ${RENAME_BUILD_ROOT}/wine-restart "${CMAKE_BINARY_DIR}/restart files")
+set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.rename_restart_test PROPERTIES TIMEOUT 600)
+
+# ---- Benchmark: the WinInit.Ini edit of a large file against a plain memmove. ----
+add_executable(wininit_bench ${CMAKE_SOURCE_DIR}/benchmarks/wininit_bench.cpp)
+target_link_libraries(wininit_bench PRIVATE snoopsweep_win)
+target_compile_options(wininit_bench PRIVATE ${SNOOPSWEEP_WARNINGS})
+set_target_properties(wininit_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)

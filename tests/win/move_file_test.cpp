@@ -1,0 +1,370 @@
+// The rename with its fallbacks, on real files. The fallback's tests make both system moves
+// fail, as on a system that offers neither, and show it a Windows directory of their own; the
+// restart tests use the prefix's own and run only from tests/win/reboot_test.sh.
+#include "neutralise/MoveFile.h"
+#include "tests/support/process.h"
+#include "ui/FileError.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace testing_support;
+
+const std::string kHeader = "[Rename]\r\n";
+
+// ---- Stand-ins for the system's calls ----
+
+std::vector<std::pair<bool, DWORD>> g_moves; // target given, flags: one per move asked for
+std::string g_windowsDirectory;
+
+BOOL WINAPI FailingMove(LPCSTR, LPCSTR target, DWORD flags) {
+    g_moves.emplace_back(target != nullptr, flags);
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+UINT WINAPI TestWindowsDirectory(LPSTR buffer, UINT size) {
+    ::lstrcpynA(buffer, g_windowsDirectory.c_str(), static_cast<int>(size));
+    return static_cast<UINT>(g_windowsDirectory.size());
+}
+UINT WINAPI NoWindowsDirectory(LPSTR, UINT) {
+    return 0;
+}
+// None for the target, which the fallback has then made already.
+DWORD WINAPI NoShortPathForTarget(LPCSTR path, LPSTR buffer, DWORD size) {
+    const std::string name = path;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dl_") == 0)
+        return 0;
+    return ::GetShortPathNameA(path, buffer, size);
+}
+HANDLE WINAPI NoMapping(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCSTR) {
+    return nullptr;
+}
+LPVOID WINAPI NoView(HANDLE, DWORD, DWORD, DWORD, SIZE_T) {
+    return nullptr;
+}
+
+// ---- Names, files and processes ----
+
+std::string Short(const std::string& path) {
+    char buffer[MAX_PATH] = {};
+    const DWORD length = ::GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
+    EXPECT_GT(length, 0u) << path;
+    return buffer;
+}
+
+// The line that moves `source` onto `target`, both named short.
+std::string Line(const std::string& target, const std::string& source) {
+    return Short(target) + "=" + Short(source) + "\r\n";
+}
+
+std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    ui::FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
+    if (find) {
+        do {
+            if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..")
+                names.push_back(data.cFileName);
+        } while (::FindNextFileA(find.get(), &data));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string SystemWinInit() {
+    char buffer[MAX_PATH] = {};
+    ::GetWindowsDirectoryA(buffer, MAX_PATH);
+    return std::string(buffer) + "\\WinInit.Ini";
+}
+
+// A file held open without sharing by another process while the object lives.
+class HeldFile {
+public:
+    explicit HeldFile(const std::string& path) {
+        EXPECT_TRUE(holder_.Start(OwnDirectory() + "hold_file.exe", "\"" + path + "\""));
+        EXPECT_TRUE(WaitFor([&] {
+            ui::FileHandle probe(::CreateFileA(path.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+            return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION;
+        })) << path;
+    }
+    ~HeldFile() { holder_.Terminate(); }
+
+private:
+    ChildProcess holder_;
+};
+
+class RenameFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_moves.clear();
+        g_windowsDirectory = windows_.Path().substr(0, windows_.Path().size() - 1);
+        fallback_.moveFileEx = FailingMove;
+        fallback_.getWindowsDirectory = TestWindowsDirectory;
+    }
+
+    std::string Path(const std::string& name) const { return folder_.Path() + name; }
+    std::string Make(const std::string& name, const std::string& bytes) const {
+        EXPECT_TRUE(WriteFileBytes(Path(name), bytes));
+        return Path(name);
+    }
+    std::vector<std::string> Files() const { return Listing(folder_.Path()); }
+    BOOL Fallback(const std::string& source, const std::string& target) const {
+        return MoveFileWithFallback(source.c_str(), target.c_str(), fallback_);
+    }
+
+    ScratchFolder folder_{"snoopsweep rename"}; // long names: short paths differ
+    ScratchFolder windows_{"snoopsweep windows"};
+    const std::string winInit_ = windows_.Path() + "WinInit.Ini";
+    RenameSystemCalls fallback_;
+};
+
+TEST_F(RenameFile, AtOnceTouchesNothingElse) {
+    const std::string source = Make("spy hook.dll", "module");
+    const std::string target = Make("spy hook.dl_", "older");
+    const bool hadWinInit = FileExists(SystemWinInit());
+    const std::string winInit = ReadFileBytes(SystemWinInit());
+
+    EXPECT_NE(MoveFileWithFallback(source.c_str(), target.c_str()), 0);
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dl_"});
+    EXPECT_EQ(ReadFileBytes(target), "module");
+    EXPECT_EQ(FileExists(SystemWinInit()), hadWinInit);
+    EXPECT_EQ(ReadFileBytes(SystemWinInit()), winInit);
+}
+
+TEST_F(RenameFile, FallbackWritesShortLinesNewestFirst) {
+    const std::string source = Make("spy hook.dll", "module");
+    const std::string target = Path("spy hook.dl_");
+    ASSERT_EQ(Fallback(source, target), 1);
+    const std::vector<std::pair<bool, DWORD>> moves = {{true, MOVEFILE_REPLACE_EXISTING},
+                                                       {true, MOVEFILE_DELAY_UNTIL_REBOOT}};
+    EXPECT_EQ(g_moves, moves);
+    // The target is made empty so that it has a short name.
+    const std::string disable = Line(target, source);
+    EXPECT_EQ(disable.find(' '), std::string::npos) << disable;
+    EXPECT_EQ(ReadFileBytes(winInit_), kHeader + disable);
+    EXPECT_EQ(ReadFileBytes(source), "module");
+    EXPECT_EQ(ReadFileBytes(target), "");
+
+    // A deletion: no target for the system, "NUL" for the line, which goes first.
+    const std::string gone = Make("gone file.tmp", "x");
+    g_moves.clear();
+    ASSERT_EQ(MoveFileWithFallback(gone.c_str(), nullptr, fallback_), 1);
+    const std::vector<std::pair<bool, DWORD>> deletes = {{false, MOVEFILE_REPLACE_EXISTING},
+                                                         {false, MOVEFILE_DELAY_UNTIL_REBOOT}};
+    EXPECT_EQ(g_moves, deletes);
+    EXPECT_EQ(ReadFileBytes(winInit_), kHeader + "NUL=" + Short(gone) + "\r\n" + disable);
+}
+
+TEST_F(RenameFile, DisableThenAllowLeavesTheModuleUnderItsName) {
+    const std::string old = "[boot]\r\nshell=x\r\n" + kHeader + "C:\\A.NEW=C:\\A.OLD\r\n";
+    ASSERT_TRUE(WriteFileBytes(winInit_, old));
+    const std::string module = Make("spy hook.dll", "module");
+    const std::string disabled = Path("spy hook.dl_");
+    ASSERT_EQ(Fallback(module, disabled), 1);
+    ASSERT_EQ(ReadFileBytes(winInit_), "[boot]\r\nshell=x\r\n" + kHeader + Line(disabled, module) +
+                                           "C:\\A.NEW=C:\\A.OLD\r\n");
+    // The Allow takes the Disable's line out, and the empty file made for it.
+    EXPECT_EQ(Fallback(disabled, module), 1);
+    EXPECT_EQ(ReadFileBytes(winInit_), old);
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    EXPECT_EQ(ReadFileBytes(module), "module");
+}
+
+TEST_F(RenameFile, NoSourceShortPathOrWindowsDirectoryWritesNothing) {
+    EXPECT_EQ(Fallback(Path("absent.dll"), Path("absent.dl_")), 0);
+    EXPECT_EQ(Files(), std::vector<std::string>{});
+
+    const std::string source = Make("spy hook.dll", "module");
+    RenameSystemCalls noShortPath = fallback_;
+    noShortPath.getShortPathName = NoShortPathForTarget;
+    EXPECT_EQ(MoveFileWithFallback(source.c_str(), Path("spy hook.dl_").c_str(), noShortPath), 0);
+    RenameSystemCalls noDirectory = fallback_;
+    noDirectory.getWindowsDirectory = NoWindowsDirectory;
+    EXPECT_EQ(MoveFileWithFallback(source.c_str(), Path("spy hook.dl_").c_str(), noDirectory), 0);
+
+    // No empty file is left under the target's name, and WinInit.Ini was never made.
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    EXPECT_FALSE(FileExists(winInit_));
+}
+
+TEST_F(RenameFile, FilesHeldByAnotherProcess) {
+    const std::string source = Make("spy hook.dll", "module");
+    const std::string target = Make("spy hook.dl_", "");
+    for (const std::string& held : {source, target}) {
+        HeldFile holder(held);
+        try {
+            Fallback(source, target);
+            ADD_FAILURE() << "no file error for " << held;
+        } catch (const ui::FileError& error) {
+            EXPECT_EQ(error.FileName(), held);
+            EXPECT_EQ(error.SystemError(), static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
+        }
+    }
+    EXPECT_FALSE(FileExists(winInit_));
+
+    // WinInit.Ini held: nothing to be done.
+    ASSERT_TRUE(::DeleteFileA(target.c_str()));
+    ASSERT_TRUE(WriteFileBytes(winInit_, kHeader));
+    {
+        HeldFile holder(winInit_);
+        EXPECT_EQ(Fallback(source, target), 0);
+    }
+    EXPECT_EQ(ReadFileBytes(winInit_), kHeader);
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+}
+
+TEST_F(RenameFile, NoMappingOrViewLeavesWinInitAsItWas) {
+    const std::string old = "[boot]\r\nshell=x\r\n" + kHeader + "C:\\A.NEW=C:\\A.OLD\r\n";
+    ASSERT_TRUE(WriteFileBytes(winInit_, old));
+    const std::string source = Make("spy hook.dll", "module");
+    RenameSystemCalls noMapping = fallback_;
+    noMapping.createFileMapping = NoMapping;
+    // Here the mapping is made, and grows the file, but no view of it.
+    RenameSystemCalls noView = fallback_;
+    noView.mapViewOfFile = NoView;
+    for (const RenameSystemCalls* calls : {&noMapping, &noView}) {
+        EXPECT_EQ(MoveFileWithFallback(source.c_str(), Path("spy hook.dl_").c_str(), *calls), 0);
+        EXPECT_EQ(ReadFileBytes(winInit_), old);
+        EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    }
+}
+
+TEST_F(RenameFile, AWinInitOfFourGigabytesIsLeftAlone) {
+    // Its length does not fit the 32 bits the edit works in. (Sparse: it takes no disk space.)
+    LARGE_INTEGER length;
+    length.QuadPart = 1LL << 32;
+    {
+        ui::FileHandle file(
+            ::CreateFileA(winInit_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), length, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::SetEndOfFile(file.get()));
+    }
+    const std::string source = Make("spy hook.dll", "module");
+    EXPECT_EQ(Fallback(source, Path("spy hook.dl_")), 0);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(::GetFileAttributesExA(winInit_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeHigh, 1u);
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+}
+
+// ---- Across a restart: run by tests/win/reboot_test.sh in a Wine prefix of its own, the
+// first suite before `wineboot -r` and the second after it. Elsewhere they are skipped: they
+// write the prefix's WinInit.Ini and pending renames, which any restart would carry out. ----
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
+
+// The folder the script made for the files, with its trailing backslash; empty elsewhere.
+std::string RestartFiles() {
+    char buffer[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableA("SNOOPSWEEP_RESTART_FILES", buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? buffer : "";
+}
+
+// The system's pending renames, lower-cased, one name a line.
+std::string PendingRenames() {
+    std::string text(32768, '\0');
+    DWORD size = static_cast<DWORD>(text.size());
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
+                       nullptr, &text[0], &size) != ERROR_SUCCESS)
+        return "";
+    text.resize(size);
+    for (char& c : text)
+        c = c == '\0' ? '\n' : static_cast<char>(::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+class RestartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (files_.empty())
+            GTEST_SKIP() << "run by tests/win/reboot_test.sh only";
+    }
+    const std::string files_ = RestartFiles();
+};
+
+class BeforeRestart : public RestartTest {
+protected:
+    static void SetUpTestSuite() {
+        if (RestartFiles().empty())
+            return;
+        // Nothing left over from an earlier run that stopped short of its restart.
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+        ::DeleteFileA(SystemWinInit().c_str());
+    }
+};
+
+using AfterRestart = RestartTest;
+
+TEST_F(BeforeRestart, TheSystemSchedulesTheMoveOfAHeldFile) {
+    const std::string source = files_ + "held module.dll";
+    const std::string target = files_ + "held module.dl_";
+    ASSERT_TRUE(WriteFileBytes(source, "held"));
+    {
+        HeldFile holder(source);
+        EXPECT_NE(MoveFileWithFallback(source.c_str(), target.c_str()), 0);
+        EXPECT_FALSE(FileExists(target));
+    }
+    EXPECT_NE(PendingRenames().find(Lower(source)), std::string::npos) << PendingRenames();
+    EXPECT_EQ(ReadFileBytes(source), "held");
+    EXPECT_FALSE(FileExists(SystemWinInit()));
+}
+
+TEST_F(BeforeRestart, TheFallbackWritesTheSystemsWinInit) {
+    const std::string winInit = SystemWinInit();
+    const std::string old = "[Other]\r\nkey=value\r\n";
+    ASSERT_TRUE(WriteFileBytes(winInit, old));
+    RenameSystemCalls fallback;
+    fallback.moveFileEx = FailingMove;
+    const auto move = [&](const std::string& source, const std::string& target) {
+        return MoveFileWithFallback(source.c_str(), target.empty() ? nullptr : target.c_str(),
+                                    fallback);
+    };
+
+    const std::string spy = files_ + "spy module.dll", spyDisabled = files_ + "spy module.dl_";
+    ASSERT_TRUE(WriteFileBytes(spy, "spy"));
+    ASSERT_EQ(move(spy, spyDisabled), 1);
+    const std::string disable = Line(spyDisabled, spy);
+    EXPECT_EQ(ReadFileBytes(winInit), old + kHeader + disable);
+
+    const std::string gone = files_ + "gone file.tmp";
+    ASSERT_TRUE(WriteFileBytes(gone, "gone"));
+    ASSERT_EQ(move(gone, ""), 1);
+    const std::string remove = "NUL=" + Short(gone) + "\r\n";
+    EXPECT_EQ(ReadFileBytes(winInit), old + kHeader + remove + disable);
+
+    // Disable, then Allow before the restart.
+    const std::string kept = files_ + "kept module.dll", keptDisabled = files_ + "kept module.dl_";
+    ASSERT_TRUE(WriteFileBytes(kept, "kept"));
+    ASSERT_EQ(move(kept, keptDisabled), 1);
+    EXPECT_EQ(ReadFileBytes(winInit), old + kHeader + Line(keptDisabled, kept) + remove + disable);
+    ASSERT_EQ(move(keptDisabled, kept), 1);
+    EXPECT_EQ(ReadFileBytes(winInit), old + kHeader + remove + disable);
+}
+
+TEST_F(AfterRestart, EveryMoveWasCarriedOut) {
+    EXPECT_EQ(ReadFileBytes(files_ + "held module.dl_"), "held");
+    EXPECT_EQ(ReadFileBytes(files_ + "spy module.dl_"), "spy");
+    EXPECT_EQ(ReadFileBytes(files_ + "kept module.dll"), "kept");
+    const std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_"};
+    EXPECT_EQ(Listing(files_), left);
+    EXPECT_FALSE(FileExists(SystemWinInit()));
+    EXPECT_EQ(PendingRenames(), "");
+}
+
+} // namespace
