@@ -104,10 +104,3 @@ void CSnoopsweepDlg::OnAbout() {
 void CSnoopsweepDlg::OnStartWithWindows() {
     app::ApplyStartWithWindows(m_startWithWindows.GetCheck() != BST_UNCHECKED);
 }
-
-// The commands that act on the detector's findings are not wired in yet: the buttons do
-// nothing.
-
-void CSnoopsweepDlg::OnDisable() {}
-
-void CSnoopsweepDlg::OnAllow() {}

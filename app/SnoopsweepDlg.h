@@ -4,6 +4,7 @@
 #include "detect/ScanCycle.h"
 #include "detect/SystemScan.h"
 #include "detect/TrustMap.h"
+#include "neutralise/Commands.h"
 #include "ui/Dialog.h"
 #include "ui/Window.h"
 
@@ -42,6 +43,8 @@ private:
     void SaveLists();
     // One scan pass, on every timer tick.
     void ScanOwnModules(UINT timerId);
+    // "Disabilita" or "Consenti" on the selected row.
+    void RunCommand(neutralise::Command command);
 
     static const ui::MessageEntry<CSnoopsweepDlg> kMessageMap[];
 

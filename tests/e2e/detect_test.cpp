@@ -1,107 +1,16 @@
 // The detector at work: real global keyboard hooks planted by another process, found by the
 // real Snoopsweep.exe and shown in its list, read from this process as a user would see it.
-#include "tests/e2e/keylogger.h"
-#include "tests/e2e/program.h"
-#include "tests/support/remote_ui.h"
+#include "tests/e2e/session.h"
 
 #include "res/resource.h"
-#include "ui/Text.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace {
 
 using namespace testing_support;
 
-constexpr ULONGLONG kTicksPerSecond = 10000000;
-
-ULONGLONG Ticks(const FILETIME& time) {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-// Sets the time that the program reads as the file's creation time (under Wine, the
-// last-write time stands for it).
-bool SetFileTimeTo(const std::string& path, ULONGLONG ticks) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    ui::FileHandle file(::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
-    return file && ::SetFileTime(file.get(), &time, &time, &time);
-}
-
-// The creation time of the kernel32.dll that processes of this bitness load.
-ULONGLONG Kernel32Time() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(::GetModuleHandleA("kernel32.dll"), path, MAX_PATH);
-    WIN32_FIND_DATAA data;
-    ui::FindHandle find(::FindFirstFileA(path, &data));
-    return find ? Ticks(data.ftCreationTime) : 0;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-    return ui::ToLowerAscii(a) == ui::ToLowerAscii(b);
-}
-
-class Detection : public ::testing::Test {
-protected:
-    // Plants a keylogger: a copy of a fixture DLL under `name`, dated `age` (in 100-ns ticks
-    // before now, or absolute when `absolute`), hooked in by its own installer process.
-    std::string PlantHook(const std::string& fixture, const std::string& name, int ageDays) {
-        const std::string path = spies.Path() + name;
-        EXPECT_TRUE(::CopyFileA(FixtureDll(fixture).c_str(), path.c_str(), FALSE)) << path;
-        EXPECT_TRUE(AgeFile(path, ageDays)) << path;
-        Hook(path);
-        return path;
-    }
-    void Hook(const std::string& path) {
-        keyloggers.push_back(std::make_unique<TestKeylogger>());
-        EXPECT_TRUE(keyloggers.back()->Install(path)) << path;
-    }
-
-    HWND List() const { return program->Control(IDC_THREAT_LIST); }
-    std::vector<RemoteRow> Rows() const { return ReadRows(List()); }
-    int CountRows(const std::string& path) const {
-        int count = 0;
-        for (const auto& row : Rows())
-            count += SamePath(row.texts[0], path);
-        return count;
-    }
-    // Waits until a row for `path` shows `status`; returns that row.
-    bool WaitForRow(const std::string& path, const std::string& status, RemoteRow* found) {
-        return WaitFor([&] {
-            for (const auto& row : Rows()) {
-                if (SamePath(row.texts[0], path) && row.texts[1] == status) {
-                    if (found)
-                        *found = row;
-                    return true;
-                }
-            }
-            return false;
-        });
-    }
-    void Launch() {
-        program = std::make_unique<Program>(folder.Path());
-        ASSERT_TRUE(program->Launch());
-    }
-    void Quit() {
-        PostClick(program->Control(IDOK));
-        EXPECT_TRUE(program->Process().WaitForExit());
-    }
-    void WriteLists(const std::string& blocked, const std::string& allowed) {
-        ASSERT_TRUE(WriteFileBytes(folder.Path() + "bloccati.txt", blocked));
-        ASSERT_TRUE(WriteFileBytes(folder.Path() + "leciti.txt", allowed));
-    }
-
-    // Destroyed in reverse: the program ends first, then the hooks, then the folders.
-    ScratchFolder folder{"snoopsweep-detect"};
-    ScratchFolder spies{"spy files"};
-    std::vector<std::unique_ptr<TestKeylogger>> keyloggers;
-    std::unique_ptr<Program> program;
-};
+using Detection = KeyloggerSession;
 
 TEST_F(Detection, AKeyloggerIsListedOnceWithItsPath) {
     const std::string hook = PlantHook("kbhook_plain.dll", "hook.dll", 40);
@@ -172,9 +81,8 @@ TEST_F(Detection, ABlockedKeyloggerThatStaysLoadedShowsActiveAndBlocked) {
     WriteLists(row.texts[0] + "\r\n", "");
     Launch();
     RemoteRow blocked;
-    ASSERT_TRUE(WaitForRow(hook, " Attivo & Bloccato  ", &blocked));
+    ASSERT_TRUE(WaitForRow(hook, " Attivo & Bloccato  ", &blocked, 3));
     EXPECT_EQ(blocked.texts[0], row.texts[0]);
-    EXPECT_EQ(blocked.image, 3);
     EXPECT_EQ(blocked.data, 1);
     EXPECT_EQ(Rows().size(), 1u);
 }

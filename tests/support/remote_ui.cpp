@@ -167,6 +167,21 @@ std::vector<RemoteRow> ReadRows(HWND list, int columns) {
     return rows;
 }
 
+bool ClickRow(HWND list, int index) {
+    RemoteBlock block(list, sizeof(RECT));
+    RECT rect = {};
+    rect.left = LVIR_LABEL;
+    if (!block.Valid() || !block.Write(0, &rect, sizeof(rect)) ||
+        !::SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(block.Address())) ||
+        !block.Read(0, &rect, sizeof(rect)))
+        return false;
+    const LPARAM point = MAKELPARAM(rect.left + 4, (rect.top + rect.bottom) / 2);
+    ::PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    ::PostMessageA(list, WM_LBUTTONUP, 0, point);
+    return true;
+}
+
 std::string MessageBoxText(HWND box) {
     HWND text = ::GetDlgItem(box, 0xFFFF);
     return text ? WindowText(text) : std::string();

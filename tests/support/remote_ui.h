@@ -40,6 +40,9 @@ struct RemoteRow {
 std::vector<RemoteColumn> ReadColumns(HWND list);
 std::vector<RemoteRow> ReadRows(HWND list, int columns = 4);
 
+// Clicks row `index` of another process's list view, as the mouse would, left of its text.
+bool ClickRow(HWND list, int index);
+
 // The text of a message box (its static text control).
 std::string MessageBoxText(HWND box);
 
