@@ -1,6 +1,7 @@
 // The real program at work: how long from installing a keylogger's hook to its row in the
 // list, and how much of one core the program takes while its window stays active.
 //   detect_bench [hooks [seconds]]      (defaults: 10 hooks, 60 s)
+#include "benchmarks/clock.h"
 #include "res/resource.h"
 #include "tests/e2e/keylogger.h"
 #include "tests/e2e/program.h"
@@ -19,17 +20,6 @@
 using namespace testing_support;
 
 namespace {
-
-double Seconds() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double CpuSeconds(HANDLE process) {
     FILETIME created, exited, kernel, user;
@@ -108,7 +98,7 @@ int main(int argc, char** argv) {
         const std::string path = spies.Path() + "hook" + std::to_string(i) + ".dll";
         ::CopyFileA(FixtureDll("kbhook_plain.dll").c_str(), path.c_str(), FALSE);
         AgeFile(path, 40);
-        const double start = Seconds();
+        const double start = bench::Seconds();
         keyloggers.push_back(std::make_unique<TestKeylogger>());
         if (!keyloggers.back()->Install(path)) {
             std::fprintf(stderr, "hook %d not installed\n", i);
@@ -118,7 +108,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "hook %d not listed within 30 s\n", i);
             return 1;
         }
-        latencies.push_back(Seconds() - start);
+        latencies.push_back(bench::Seconds() - start);
     }
     std::sort(latencies.begin(), latencies.end());
     std::printf("detection latency over %d hooks: median %.2f s, min %.2f s, max %.2f s\n", hooks,
@@ -128,10 +118,10 @@ int main(int argc, char** argv) {
     const bool active = ::GetForegroundWindow() == program.Dialog();
     const double cpuStart = CpuSeconds(program.Process().Handle());
     const double linuxStart = LinuxCpuSeconds(program.Path());
-    const double wallStart = Seconds();
+    const double wallStart = bench::Seconds();
     ::WaitForSingleObject(program.Process().Handle(), static_cast<DWORD>(seconds) * 1000);
     double cpu = CpuSeconds(program.Process().Handle()) - cpuStart;
-    const double wall = Seconds() - wallStart;
+    const double wall = bench::Seconds() - wallStart;
     if (cpu <= 0 && linuxStart >= 0)
         cpu = LinuxCpuSeconds(program.Path()) - linuxStart;
     std::printf("CPU while %s for %.0f s: %.3f s, %.2f%% of one core\n",

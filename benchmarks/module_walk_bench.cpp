@@ -3,6 +3,7 @@
 // per walk and per module.
 //   module_walk_bench [extra-count [dll-to-copy]]     (defaults: 300, inspect_plain.dll
 //                                                       beside the program)
+#include "benchmarks/clock.h"
 #include "inspect/ModuleEnumerator.h"
 #include "ui/Handles.h"
 #include "ui/Text.h"
@@ -22,17 +23,6 @@ namespace {
 // Each measurement repeats walks for at least this long, and at least kMinimumWalks times.
 constexpr double kMeasureSeconds = 1.0;
 constexpr int kMinimumWalks = 5;
-
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 int WalkAll(CModuleEnumerator& enumerator, DWORD processId) {
     ModuleEntry entry;
@@ -65,12 +55,12 @@ void Report(const char* what, int modules, std::vector<double> seconds) {
 template <class Walk> void Measure(const char* what, Walk walk) {
     int modules = walk(); // once to warm up
     std::vector<double> seconds;
-    const double start = Seconds();
+    const double start = bench::Seconds();
     while (static_cast<int>(seconds.size()) < kMinimumWalks ||
-           Seconds() - start < kMeasureSeconds) {
-        const double before = Seconds();
+           bench::Seconds() - start < kMeasureSeconds) {
+        const double before = bench::Seconds();
         modules = walk();
-        seconds.push_back(Seconds() - before);
+        seconds.push_back(bench::Seconds() - before);
     }
     Report(what, modules, seconds);
 }

@@ -2,6 +2,7 @@
 // with the modules the process has anyway, with 300 extra modules that the scan has cleared,
 // and with 20 more that it lists as suspicious and so examines on every pass.
 //   scan_bench [dll-to-copy]        (default: inspect_plain.dll beside the program)
+#include "benchmarks/clock.h"
 #include "detect/ScanCycle.h"
 #include "detect/SystemScan.h"
 #include "detect/TrustMap.h"
@@ -23,23 +24,12 @@ namespace {
 
 constexpr int kRepeats = 41;
 
-double Seconds() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 template <class Work> double Median(Work work) {
     std::vector<double> times;
     for (int i = 0; i < kRepeats; ++i) {
-        const double start = Seconds();
+        const double start = bench::Seconds();
         work();
-        times.push_back(Seconds() - start);
+        times.push_back(bench::Seconds() - start);
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];

@@ -4,6 +4,8 @@
 // The file lies in a temporary folder that the rename takes for the Windows directory, and
 // both system moves are made to fail, so every call goes the whole way: open, map, search,
 // move the tail, write the line, cut the file back.
+#include "benchmarks/clock.h"
+#include "tests/support/process.h"
 #include "neutralise/MoveFile.h"
 #include "neutralise/WinInitEdit.h"
 #include "ui/Handles.h"
@@ -31,17 +33,6 @@ UINT WINAPI BenchWindowsDirectory(LPSTR buffer, UINT size) {
     return static_cast<UINT>(g_windowsDirectory.size());
 }
 
-double Seconds() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 struct Timing {
     double median, fastest; // milliseconds
 };
@@ -50,9 +41,9 @@ template <class Work> Timing Measure(Work work) {
     work(); // once to warm up
     std::vector<double> times;
     for (int i = 0; i < kRuns; ++i) {
-        const double start = Seconds();
+        const double start = bench::Seconds();
         work();
-        times.push_back((Seconds() - start) * 1e3);
+        times.push_back((bench::Seconds() - start) * 1e3);
     }
     std::sort(times.begin(), times.end());
     return {times[times.size() / 2], times.front()};
@@ -70,16 +61,6 @@ std::string Lines(size_t bytes) {
         text.append(line, static_cast<size_t>(n));
     }
     return text;
-}
-
-bool Write(const std::string& path, const std::string& bytes) {
-    ui::FileHandle file(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file &&
-           ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-           written == bytes.size();
 }
 
 // One memmove of the file's whole contents, as the edit makes it when the header comes first,
@@ -118,7 +99,7 @@ int main(int argc, char** argv) {
     g_windowsDirectory = folder;
     const std::string winInit = folder + "\\WinInit.Ini";
     const std::string source = folder + "\\hook.dll", target = folder + "\\hook.dl_";
-    Write(source, "module");
+    testing_support::WriteFileBytes(source, "module");
     RenameSystemCalls calls;
     calls.moveFileEx = FailingMove;
     calls.getWindowsDirectory = BenchWindowsDirectory;
@@ -130,7 +111,7 @@ int main(int argc, char** argv) {
     const Timing plain = Measure([&] { move(buffer.data() + 64, buffer.data(), size); });
     const std::string lines = Lines(size);
     const std::string sectionFirst = std::string(neutralise::kRenameHeader) + lines;
-    Write(winInit, sectionFirst);
+    testing_support::WriteFileBytes(winInit, sectionFirst);
     const Timing mapped = Measure([&] { MappedMemmove(winInit, 64); });
 
     // The edit alone, in memory: header first, so the whole tail moves under the new line.
@@ -144,13 +125,13 @@ int main(int argc, char** argv) {
     });
 
     // The whole fallback on the file, header first: the tail moves.
-    Write(winInit, sectionFirst);
+    testing_support::WriteFileBytes(winInit, sectionFirst);
     const Timing fileSectionFirst =
         Measure([&] { MoveFileWithFallback(source.c_str(), target.c_str(), calls); });
 
     // The whole fallback on the file, no header: the first call appends one at the end, later
     // ones search the whole file for it.
-    Write(winInit, "[Other]\r\n" + lines);
+    testing_support::WriteFileBytes(winInit, "[Other]\r\n" + lines);
     const Timing fileNoHeader =
         Measure([&] { MoveFileWithFallback(source.c_str(), target.c_str(), calls); });
 

@@ -29,6 +29,6 @@ set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.rename_restart_test PROPERTIES TI
 
 # ---- Benchmark: the WinInit.Ini edit of a large file against a plain memmove. ----
 add_executable(wininit_bench ${CMAKE_SOURCE_DIR}/benchmarks/wininit_bench.cpp)
-target_link_libraries(wininit_bench PRIVATE snoopsweep_win)
+target_link_libraries(wininit_bench PRIVATE snoopsweep_win test_support)
 target_compile_options(wininit_bench PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(wininit_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)

@@ -10,37 +10,27 @@ std::array<int, 4> ColumnWidths(int listWidth) {
 
 Row MakeRow(RowState state, const std::string& path, const std::string& company,
             const std::string& product) {
+    // Status text, icon and verdict code of each state, in the order of RowState.
+    struct Look {
+        const char* status;
+        int image;
+        long code;
+    };
+    static const Look kLooks[] = {
+        {kStatusDetected, kImageDetected, kCodeNone},
+        {kStatusDetectedBlocked, kImageDetectedBlocked, kCodeBlocked},
+        {kStatusDetectedAllowed, kImageDetectedAllowed, kCodeAllowed},
+        {kStatusBlocked, kImageBlocked, kCodeBlocked},
+        {kStatusAllowed, kImageAllowed, kCodeAllowed},
+    };
+    const Look& look = kLooks[static_cast<int>(state)];
     Row row;
     row.path = path;
+    row.status = look.status;
     row.company = ui::ToLowerAscii(company);
     row.product = ui::ToLowerAscii(product);
-    switch (state) {
-    case RowState::Detected:
-        row.status = kStatusDetected;
-        row.image = kImageDetected;
-        row.code = kCodeNone;
-        break;
-    case RowState::DetectedBlocked:
-        row.status = kStatusDetectedBlocked;
-        row.image = kImageDetectedBlocked;
-        row.code = kCodeBlocked;
-        break;
-    case RowState::DetectedAllowed:
-        row.status = kStatusDetectedAllowed;
-        row.image = kImageDetectedAllowed;
-        row.code = kCodeAllowed;
-        break;
-    case RowState::Blocked:
-        row.status = kStatusBlocked;
-        row.image = kImageBlocked;
-        row.code = kCodeBlocked;
-        break;
-    case RowState::Allowed:
-        row.status = kStatusAllowed;
-        row.image = kImageAllowed;
-        row.code = kCodeAllowed;
-        break;
-    }
+    row.image = look.image;
+    row.code = look.code;
     return row;
 }
 

@@ -28,6 +28,10 @@ TEST_F(Detection, AKeyloggerIsListedOnceWithItsPath) {
     ASSERT_TRUE(WaitForRow(second, " Attivo", nullptr));
     EXPECT_EQ(CountRows(hook), 1);
     EXPECT_EQ(Rows().size(), 2u);
+    if (!ScreenshotFolder().empty()) {
+        EXPECT_TRUE(
+            SaveWindowBitmap(program->Dialog(), ScreenshotFolder() + "keyloggers-found.bmp"));
+    }
 }
 
 TEST_F(Detection, MicrosoftVendorsAndFilesMadeWithTheSystemAreNeverListed) {
