@@ -8,6 +8,18 @@ namespace {
 
 const char* const kCoreLibraries[3] = {"kernel32.dll", "gdi32.dll", "user32.dll"};
 
+// Holds the list's redrawing for the scope of many writes.
+class UpdateGuard {
+public:
+    explicit UpdateGuard(ThreatList& list) : list_(list) { list_.BeginUpdate(); }
+    ~UpdateGuard() { list_.EndUpdate(); }
+    UpdateGuard(const UpdateGuard&) = delete;
+    UpdateGuard& operator=(const UpdateGuard&) = delete;
+
+private:
+    ThreatList& list_;
+};
+
 // Clears the busy flag however a pass ends.
 class BusyGuard {
 public:
@@ -71,6 +83,7 @@ void ScanCycle::Analyse() {
 
 void ScanCycle::ShowListedEntries() {
     listedShown_ = true;
+    UpdateGuard batch(list_);
     map_.ForEach([&](const std::string& key, const std::string& value) {
         RowState state;
         if (value == kBlocked)

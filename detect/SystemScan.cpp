@@ -57,6 +57,15 @@ void ListViewThreatList::Update(int index, const Row& row) {
     WriteTexts(index, row);
 }
 
+void ListViewThreatList::BeginUpdate() {
+    list_.Send(WM_SETREDRAW, FALSE);
+}
+
+void ListViewThreatList::EndUpdate() {
+    list_.Send(WM_SETREDRAW, TRUE);
+    ::InvalidateRect(list_.Hwnd(), nullptr, TRUE);
+}
+
 void ListViewThreatList::WriteTexts(int index, const Row& row) const {
     list_.SetItem(index, 1, LVIF_TEXT, row.status, 0, 0, 0, 0);
     list_.SetItem(index, 2, LVIF_TEXT, row.company, 0, 0, 0, 0);

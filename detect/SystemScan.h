@@ -38,6 +38,8 @@ public:
     int Insert(const Row& row) override;
     void Update(int index, const Row& row) override;
     void Clear() override { list_.DeleteAllItems(); }
+    void BeginUpdate() override;
+    void EndUpdate() override;
 
 private:
     void WriteTexts(int index, const Row& row) const;

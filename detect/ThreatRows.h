@@ -65,6 +65,9 @@ public:
     virtual void Update(int index, const Row& row) = 0;
     // Removes every row.
     virtual void Clear() = 0;
+    // Brackets many writes in a row, so that the list redraws once at the end.
+    virtual void BeginUpdate() {}
+    virtual void EndUpdate() {}
 };
 
 } // namespace detect

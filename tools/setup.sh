@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-          wine wine64 wine32:i386 fonts-wine xvfb x11-utils imagemagick)
+          wine wine64 wine32:i386 fonts-wine xvfb x11-utils imagemagick
+          clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do

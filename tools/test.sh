@@ -34,7 +34,23 @@ run_ctest() {
     failed=$((failed + bad))
 }
 
+# A step that is one test of its own: passed when the command succeeds.
+run_step() {
+    local name=$1; shift
+    echo "== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        echo "** $name failed"
+        failed=$((failed + 1))
+    fi
+}
+
 run_ctest "$build_root/native"
+# The portable code again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz
+# target for a few seconds on its seed corpus.
+run_step "sanitizers" tools/sanitize.sh
+run_step "fuzzing" tools/fuzz.sh --short
 
 start_display
 prepare_wine "$build_root/wine"
@@ -49,6 +65,10 @@ shots="$build_root/screenshots"
 rm -rf "$shots" && mkdir -p "$shots"
 SNOOPSWEEP_SCREENSHOTS="$(windows_path "$shots")\\" run_ctest "$build_root/win64"
 run_ctest "$build_root/win32"
+# A one-minute soak of each build: the program's handles, GDI and USER objects and memory
+# must not grow while "Analizza" is pressed every second.
+run_step "soak" tools/soak.sh 1
+
 for shot in "$shots"/*.bmp; do
     [ -f "$shot" ] || continue
     mkdir -p docs/screenshots

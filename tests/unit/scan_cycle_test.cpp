@@ -85,6 +85,9 @@ public:
         rows.at(static_cast<size_t>(index)) = row;
     }
     void Clear() override { rows.clear(); }
+    void BeginUpdate() override { ++updating; }
+    void EndUpdate() override { --updating; }
+    int updating = 0;
 
     const Row* RowFor(const std::string& path) const {
         for (const auto& row : rows) {
@@ -296,6 +299,22 @@ TEST_F(Scan, RememberedEntriesShowOnTheFirstTickAndTurnActiveWhenLoaded) {
     // The remembered entries are shown once only.
     scan.Tick();
     EXPECT_EQ(list.rows.size(), 3u);
+}
+
+TEST_F(Scan, RememberedEntriesAreShownInOneUpdateEvenWhenReadingFails) {
+    map.Set("C:\\spy\\hook.dll", detect::kBlocked);
+    map.Set("C:\\spy\\keys.dll", detect::kAllowed);
+    scan.ShowListedEntries();
+    EXPECT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.updating, 0);
+
+    class Failing : public FakeSystem {
+        detect::VendorNames Vendor(const std::string&) override { throw std::bad_alloc(); }
+    } failing;
+    FakeList other;
+    ScanCycle broken{map, other, failing};
+    EXPECT_THROW(broken.ShowListedEntries(), std::bad_alloc);
+    EXPECT_EQ(other.updating, 0);
 }
 
 TEST_F(Scan, RowSearchIgnoresCaseButTheVerdictLookupDoesNot) {

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs the soak under Wine for x64 and x86: the real program with a keylogger loaded, its
+# window active and "Analizza" pressed once a second, its handles, GDI and USER objects and
+# private bytes compared from start to end. Fails when either bitness grows beyond noise.
+#   tools/soak.sh [minutes]     (default 10)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
+cd "$root"
+minutes=${1:-10}
+
+tools/setup.sh
+tools/build.sh win64 win32
+# shellcheck source=tools/wine-env.sh
+source tools/wine-env.sh
+start_display
+prepare_wine "$build_root/wine"
+trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
+
+failed=()
+for build in win64 win32; do
+    echo "== $build: soak of $minutes min"
+    wine "$build_root/$build/tests/soak.exe" "$minutes" || failed+=("$build")
+done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "soak failed: ${failed[*]}" >&2
+    exit 1
+fi
+echo "soak passed: x64 and x86"
