@@ -84,6 +84,12 @@ BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, const 
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return FALSE;
+    // A read-only file is left alone. Its attribute is tested too: where the user may write
+    // anyway, as root under Wine, opening it for writing does not fail.
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(file.get(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return FALSE;
     DWORD high = 0;
     const DWORD oldSize = ::GetFileSize(file.get(), &high);
     const DWORD room = static_cast<DWORD>(neutralise::RenameRoom(target, source));

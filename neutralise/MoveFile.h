@@ -23,8 +23,8 @@ struct RenameSystemCalls {
 // Returns the nonzero result of the system's call for 1 and 2, 1 when the line was written
 // (or a pending opposite line taken out instead), and 0 when nothing was achieved: the
 // source does not exist, a short path or the Windows directory cannot be had, or WinInit.Ini
-// cannot be opened, mapped or is too large. On 0 no empty file made for the target is left.
-// Throws ui::FileError when the source or the target exists but cannot be opened, or the
+// is read-only, cannot be opened or mapped, or is too large. On 0 no empty file made for the target
+// is left. Throws ui::FileError when the source or the target exists but cannot be opened, or the
 // target cannot be created; WinInit.Ini is then untouched.
 BOOL MoveFileWithFallback(const char* source, const char* target);
 BOOL MoveFileWithFallback(const char* source, const char* target, const RenameSystemCalls& calls);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -209,16 +210,7 @@ TEST_F(RenameFile, FilesHeldByAnotherProcess) {
         }
     }
     EXPECT_FALSE(FileExists(winInit_));
-
-    // WinInit.Ini held: nothing to be done.
-    ASSERT_TRUE(::DeleteFileA(target.c_str()));
-    ASSERT_TRUE(WriteFileBytes(winInit_, kHeader));
-    {
-        HeldFile holder(winInit_);
-        EXPECT_EQ(Fallback(source, target), 0);
-    }
-    EXPECT_EQ(ReadFileBytes(winInit_), kHeader);
-    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    // WinInit.Ini held: see BadWinInitFiles.
 }
 
 TEST_F(RenameFile, NoMappingOrViewLeavesWinInitAsItWas) {
@@ -234,6 +226,126 @@ TEST_F(RenameFile, NoMappingOrViewLeavesWinInitAsItWas) {
         EXPECT_EQ(MoveFileWithFallback(source.c_str(), Path("spy hook.dl_").c_str(), *calls), 0);
         EXPECT_EQ(ReadFileBytes(winInit_), old);
         EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    }
+}
+
+// ---- WinInit.Ini as anyone may have left it ----
+
+enum class Condition { None, ReadOnly, HeldOpen, AFolder };
+enum class Outcome { Untouched, Inserted, Appended };
+
+struct WinInitCase {
+    const char* name;
+    std::string head; // the file before is head + tail
+    std::string tail; // Inserted: the new line goes between head and tail
+    Outcome outcome;
+    Condition condition = Condition::None;
+};
+
+// About 50 MB of numbered lines: no two alike, so that bytes moved to the wrong place show.
+std::string LargeText() {
+    std::string text;
+    text.reserve(50u << 20);
+    char line[64];
+    for (int i = 0; text.size() < (50u << 20); ++i) {
+        const int length = std::snprintf(line, sizeof(line), "[Section%07d]\r\nkey=%07d\r\n", i, i);
+        text.append(line, static_cast<size_t>(length));
+    }
+    return text;
+}
+
+std::vector<WinInitCase> WinInitCases() {
+    const std::string entry = "C:\\A.NEW=C:\\A.OLD\r\n";
+    const std::string large = LargeText();
+    return {
+        {"NUL bytes before the header", std::string("[boot]\r\n\0\r\n", 11) + kHeader + entry, "",
+         Outcome::Appended},
+        {"NUL bytes after the header", kHeader,
+         entry + std::string("\0\0junk\r\n", 8) + kHeader + std::string(1, '\0'),
+         Outcome::Inserted},
+        {"50 MB, the header near the end", large + kHeader, entry, Outcome::Inserted},
+        {"50 MB, no header", large, "", Outcome::Appended},
+        {"read-only", "[boot]\r\n" + kHeader + entry, "", Outcome::Untouched, Condition::ReadOnly},
+        {"held open by another process", kHeader, "", Outcome::Untouched, Condition::HeldOpen},
+        {"a folder in its place", "", "", Outcome::Untouched, Condition::AFolder},
+        {"no line break at the end", "[boot]\r\nshell=x", "", Outcome::Appended},
+        {"no line break after the header's last line", kHeader, "C:\\A.NEW=C:\\A.OLD",
+         Outcome::Inserted},
+        {"a lower-case header", "[rename]\r\n" + entry, "", Outcome::Appended},
+        {"a header ended by LF alone", "[Rename]\nC:\\A.NEW=C:\\A.OLD\n", "", Outcome::Appended},
+        {"x[Rename] at the end of a line", "[boot]\r\nshell=x" + kHeader, entry, Outcome::Inserted},
+        {"empty", "", "", Outcome::Appended},
+    };
+}
+
+// Compares `bytes` with `parts` laid end to end, region by region.
+::testing::AssertionResult Consists(const std::string& bytes,
+                                    const std::vector<const std::string*>& parts) {
+    size_t at = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = *parts[i];
+        if (bytes.compare(at, part.size(), part) != 0) {
+            const size_t end = std::min(bytes.size(), at + part.size());
+            const size_t first =
+                std::mismatch(bytes.begin() + at, bytes.begin() + end, part.begin()).first -
+                bytes.begin();
+            return ::testing::AssertionFailure()
+                   << "part " << i << " (" << part.size() << " bytes from offset " << at
+                   << ") differs at offset " << first;
+        }
+        at += part.size();
+    }
+    if (bytes.size() != at)
+        return ::testing::AssertionFailure() << bytes.size() << " bytes, expected " << at;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(RenameFile, BadWinInitFiles) {
+    const std::string source = Make("spy hook.dll", "module");
+    const std::string target = Path("spy hook.dl_");
+    for (const WinInitCase& c : WinInitCases()) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.condition == Condition::AFolder
+                        ? ::CreateDirectoryA(winInit_.c_str(), nullptr) != FALSE
+                        : WriteFileBytes(winInit_, c.head + c.tail));
+        if (c.condition == Condition::ReadOnly) {
+            ASSERT_TRUE(::SetFileAttributesA(winInit_.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+
+        BOOL result;
+        if (c.condition == Condition::HeldOpen) {
+            HeldFile holder(winInit_);
+            result = Fallback(source, target);
+        } else {
+            result = Fallback(source, target);
+        }
+
+        const DWORD attributes = ::GetFileAttributesA(winInit_.c_str());
+        const std::string after = ReadFileBytes(winInit_);
+        if (c.outcome == Outcome::Untouched) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(Consists(after, {&c.head, &c.tail}));
+            // No empty file is left under the target's name.
+            EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+        } else {
+            EXPECT_EQ(result, 1);
+            const std::string line = Line(target, source);
+            EXPECT_TRUE(c.outcome == Outcome::Inserted
+                            ? Consists(after, {&c.head, &line, &c.tail})
+                            : Consists(after, {&c.head, &c.tail, &kHeader, &line}));
+            EXPECT_EQ(ReadFileBytes(target), "");
+        }
+        EXPECT_EQ(ReadFileBytes(source), "module");
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY,
+                  c.condition == Condition::ReadOnly ? FILE_ATTRIBUTE_READONLY : 0u);
+        EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY,
+                  c.condition == Condition::AFolder ? FILE_ATTRIBUTE_DIRECTORY : 0u);
+
+        ::SetFileAttributesA(winInit_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(winInit_.c_str());
+        ::RemoveDirectoryA(winInit_.c_str());
+        ::DeleteFileA(target.c_str());
     }
 }
 
