@@ -35,6 +35,11 @@ public:
         for (const auto& entry : entries_)
             visit(entry.first, entry.second);
     }
+    // The same entries in the opposite order.
+    template <class Visit> void ForEachReversed(Visit visit) const {
+        for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry)
+            visit(entry->first, entry->second);
+    }
 
 private:
     std::map<std::string, std::string> entries_;

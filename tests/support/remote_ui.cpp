@@ -134,13 +134,15 @@ std::vector<RemoteColumn> ReadColumns(HWND list) {
     return columns;
 }
 
-std::vector<RemoteRow> ReadRows(HWND list, int columns) {
+std::vector<RemoteRow> ReadRows(HWND list, int columns, int first, int count) {
     std::vector<RemoteRow> rows;
     RemoteBlock block(list, sizeof(LVITEMA) + kTextRoom);
     if (!block.Valid())
         return rows;
-    const int count = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int index = 0; index < count; ++index) {
+    int end = static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    if (count >= 0 && count < end - first)
+        end = first + count;
+    for (int index = first; index < end; ++index) {
         RemoteRow row;
         for (int column = 0; column < columns; ++column) {
             LVITEMA item = {};

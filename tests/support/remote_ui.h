@@ -38,7 +38,8 @@ struct RemoteRow {
 
 // A list view of another process, read through memory lent in that process.
 std::vector<RemoteColumn> ReadColumns(HWND list);
-std::vector<RemoteRow> ReadRows(HWND list, int columns = 4);
+// Rows from `first` on, `count` of them at most (all when negative).
+std::vector<RemoteRow> ReadRows(HWND list, int columns = 4, int first = 0, int count = -1);
 
 // Clicks row `index` of another process's list view, as the mouse would, left of its text.
 bool ClickRow(HWND list, int index);
