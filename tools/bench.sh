@@ -21,6 +21,8 @@ for build in win64 win32; do
     wine "$build_root/$build/benchmarks/module_walk_bench.exe"
     echo "== $build: one scan pass against a bare tool-help walk"
     wine "$build_root/$build/tests/scan_bench.exe"
+    echo "== $build: the list filled with remembered entries"
+    wine "$build_root/$build/tests/fill_bench.exe"
     echo "== $build: the WinInit.Ini edit of a 10 MB file"
     wine "$build_root/$build/benchmarks/wininit_bench.exe"
     echo "== $build: detection latency and CPU share"
