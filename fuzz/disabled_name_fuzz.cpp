@@ -1,6 +1,6 @@
 // The disabled-name rule, on any bytes as the path: the name is the path with one byte, the
 // third after the last '.' (the third of the path when it has no '.'), turned into '_', and
-// there is no name when that byte lies past the path's end.
+// there is no name when that byte lies past the path's end or is a '_' already.
 #include "neutralise/Commands.h"
 
 #include <cstddef>
@@ -40,11 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(!name, "a name for a path too short to have the byte");
         return 0;
     }
+    if (path[place] == '_') {
+        Require(!name, "a name for a path that is its own disabled name");
+        return 0;
+    }
     Require(name.has_value(), "no name although the byte is there");
     Require(name->size() == path.size(), "the name's length differs");
     for (size_t i = 0; i < path.size(); ++i)
         Require((*name)[i] == (i == place ? '_' : path[i]), "the name differs from the rule");
-    // Disabling a disabled name changes nothing more.
-    Require(neutralise::DisabledName(*name) == name, "the rule is not stable");
+    // A disabled name has no disabled name of its own.
+    Require(!neutralise::DisabledName(*name), "a disabled name can be disabled again");
     return 0;
 }

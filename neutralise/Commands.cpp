@@ -5,7 +5,9 @@ namespace neutralise {
 std::optional<std::string> DisabledName(const std::string& path) {
     const auto dot = path.find_last_of('.');
     const size_t position = dot == std::string::npos ? 2 : dot + 3;
-    if (position >= path.size())
+    // A path that already bears its disabled name has none of its own: renaming it onto
+    // itself would report a Disable or an Allow that changed nothing.
+    if (position >= path.size() || path[position] == '_')
         return std::nullopt;
     std::string name = path;
     name[position] = '_';

@@ -16,7 +16,8 @@ namespace neutralise {
 // its last '.' (in the whole path, not only the file name) replaced by '_'; with no '.' at
 // all, its third character. C:\spy\hook.dll gives C:\spy\hook.dl_. None when that place lies
 // at or past the end of the path (C:\spy\hook.dl, a path ending in '.'): no name is formed
-// by writing past the end.
+// by writing past the end. None either when that character is '_' already (C:\spy\hook.dl_):
+// the path is its own disabled name, and a rename onto itself would change nothing.
 std::optional<std::string> DisabledName(const std::string& path);
 
 enum class Command { Disable, Allow };

@@ -23,9 +23,9 @@ TEST(DisabledName, ReplacesTheThirdCharacterAfterTheLastDot) {
     EXPECT_EQ(DisabledName("C:\\sp\xE0\\h\xF2.dll"), "C:\\sp\xE0\\h\xF2.dl_");
 }
 
-TEST(DisabledName, NoNameWhenThePlaceLiesPastTheEnd) {
-    for (const char* path :
-         {"C:\\spy\\hook.dl", "C:\\spy\\hook.d", "C:\\spy\\hook.", "ab", "", "C:\\x.y\\z.", "a.b"})
+TEST(DisabledName, NoNameWhenThePlaceLiesPastTheEndOrIsDisabledAlready) {
+    for (const char* path : {"C:\\spy\\hook.dl", "C:\\spy\\hook.d", "C:\\spy\\hook.", "ab", "",
+                             "C:\\x.y\\z.", "a.b", "C:\\spy\\hook.dl_", "C:_spy\\hook"})
         EXPECT_FALSE(DisabledName(path).has_value()) << path;
 }
 
