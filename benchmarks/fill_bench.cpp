@@ -16,6 +16,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
     NoWindow noWindow;
     detect::SystemScan system(noWindow);
 
-    std::printf("%8s %12s %14s %14s %12s %8s\n", "entries", "versions s", "rows first-on s",
-                "rows last-on s", "whole s", "rows");
+    std::printf("%8s %12s %14s %14s %12s %8s %10s\n", "entries", "versions s", "rows first-on s",
+                "rows last-on s", "whole s", "rows", "find ms");
     for (const int count : counts) {
         double start = bench::Seconds();
         for (int i = 0; i < count; ++i)
@@ -105,8 +106,15 @@ int main(int argc, char** argv) {
         start = bench::Seconds();
         scan.ShowListedEntries();
         const double whole = bench::Seconds() - start;
-        std::printf("%8d %12.2f %14s %14.2f %12.2f %8d\n", count, versions, firstOn, lastOn, whole,
-                    view.Control().GetItemCount());
+        std::vector<double> finds;
+        for (int i = 0; i < 11; ++i) {
+            start = bench::Seconds();
+            list.Find("C:\\spy\\hook.dll");
+            finds.push_back(bench::Seconds() - start);
+        }
+        std::sort(finds.begin(), finds.end());
+        std::printf("%8d %12.2f %14s %14.2f %12.2f %8d %10.2f\n", count, versions, firstOn, lastOn,
+                    whole, view.Control().GetItemCount(), finds[finds.size() / 2] * 1e3);
     }
     return 0;
 }
