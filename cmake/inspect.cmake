@@ -26,7 +26,9 @@ endfunction()
 
 inspect_test_dll(inspect_plain)
 set(INSPECT_TEST_DLLS inspect_plain)
-foreach(resource acme no_product two_tables no_translation)
+# The version_truncated_* resources are raw blocks, cut short or lying about their lengths.
+foreach(resource acme no_product two_tables no_translation truncated_header truncated_string
+        truncated_name truncated_translation truncated_tiny truncated_terminator)
     inspect_test_dll(version_${resource} ${CMAKE_SOURCE_DIR}/tests/win/dlls/version_${resource}.rc)
     list(APPEND INSPECT_TEST_DLLS version_${resource})
 endforeach()

@@ -16,7 +16,9 @@ public:
 
     // Loads the file's version block and the key of the first entry of its translation table.
     // FALSE when the file has no usable version resource (none, no translation table, or one
-    // too short for an entry); the reader is then empty, whatever it held before.
+    // too short for an entry, or a block whose lengths run past its end or that leaves no room
+    // for the system's ANSI copies of its texts); the reader is then empty, whatever it held
+    // before.
     BOOL Open(const char* path);
     // Releases the block; the reader is empty again.
     void Close();

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -20,6 +23,16 @@ void ExpectEmpty(const CFileVersionInfo& info) {
     EXPECT_EQ(info.GetProductName(), "");
     EXPECT_EQ(info.GetValue("CompanyName", 0x040904B0), "");
     EXPECT_EQ(info.GetTranslation(), 0u);
+}
+
+// Memory of `size` bytes, filled and freed, so that a block of that size the reader gets next
+// is likely to hold leftovers rather than zeros by chance.
+void DirtyFreeMemory(size_t size) {
+    std::vector<std::unique_ptr<BYTE[]>> blocks;
+    for (int i = 0; i < 16; ++i) {
+        blocks.emplace_back(new BYTE[size]);
+        std::memset(blocks.back().get(), 'x', size);
+    }
 }
 
 TEST(VersionInfo, ReadsTheTableOfTheFirstTranslationAsStored) {
@@ -71,6 +84,42 @@ TEST(VersionInfo, FilesWithoutAUsableResourceLeaveTheReaderEmpty) {
         ASSERT_TRUE(info.Open(TestDll("version_acme").c_str()));
         EXPECT_FALSE(info.Open(file.c_str()));
         ExpectEmpty(info);
+    }
+}
+
+// Raw version blocks cut short or lying about their lengths, one DLL each from
+// tests/win/dlls/version_truncated_*.rc. A block with a part running past its end is refused
+// whole (a header claiming more than the resource holds used to crash the process); values
+// that only lack their terminating zero read as stored, with nothing after them.
+TEST(VersionInfo, TruncatedBlocksAreNeverReadPastTheirEnd) {
+    struct Case {
+        const char* dll;
+        BOOL opens;
+        const char* company;
+        const char* product;
+    };
+    const Case cases[] = {
+        {"version_truncated_header", FALSE, "", ""},      // claims 65535 bytes, holds 284
+        {"version_truncated_string", FALSE, "", ""},      // the last value runs past the end
+        {"version_truncated_name", FALSE, "", ""},        // ends inside a name
+        {"version_truncated_translation", FALSE, "", ""}, // half an entry said to be whole
+        {"version_truncated_tiny", FALSE, "", ""},        // 4 bytes, less than a header
+        {"version_truncated_terminator", TRUE, "No Terminator Ltd", "Unterminated"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dll);
+        const std::string path = TestDll(c.dll);
+        DWORD handle = 0;
+        const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &handle);
+        ASSERT_NE(size, 0u);
+        DirtyFreeMemory(size);
+        CFileVersionInfo info;
+        EXPECT_EQ(info.Open(path.c_str()), c.opens);
+        EXPECT_EQ(info.GetCompanyName(), c.company);
+        EXPECT_EQ(info.GetProductName(), c.product);
+        if (!c.opens) {
+            EXPECT_EQ(info.GetTranslation(), 0u);
+        }
     }
 }
 
