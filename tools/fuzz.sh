@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-[ ${#targets[@]} -gt 0 ] || targets=(list_text_fuzz wininit_edit_fuzz disabled_name_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(list_text_fuzz wininit_edit_fuzz disabled_name_fuzz version_block_fuzz)
 
 mkdir -p "$build_root"
 if [ ! -f "$dir/CMakeCache.txt" ]; then
