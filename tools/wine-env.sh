@@ -32,7 +32,7 @@ stop_display() {
 
 prepare_wine() {
     export WINEPREFIX=$1
-    if [ ! -f "$WINEPREFIX/.snoopsweep-ready" ]; then
+    if [ ! -f "$WINEPREFIX/.snoopsweep-ready-2" ]; then
         rm -rf "$WINEPREFIX"
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1
@@ -40,10 +40,14 @@ prepare_wine() {
         # as on a plain virtual display.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+        # A program that crashes ends at once with a backtrace on the terminal, rather than
+        # waiting behind a crash dialog that nobody answers on a virtual display.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+            >/dev/null 2>&1
         wineserver -w
         # Wine's own fonts (MS Sans Serif, Tahoma, Marlett for the caption buttons).
         cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-        touch "$WINEPREFIX/.snoopsweep-ready"
+        touch "$WINEPREFIX/.snoopsweep-ready-2"
     fi
 }
 
