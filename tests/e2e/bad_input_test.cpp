@@ -66,14 +66,23 @@ TEST_F(BadInput, HostileListFilesAreShownAndSavedBackAsRead) {
     // Disable it: the save writes back every key as the program read it, and the new one.
     ASSERT_TRUE(ClickRow(List(), row));
     ASSERT_TRUE(WaitFor([&] { return ::SendMessageA(List(), LVM_GETSELECTIONMARK, 0, 0) == row; }));
+    const auto selected = ReadRows(List(), 4, row, 1);
+    ASSERT_EQ(selected.size(), 1u);
+    ASSERT_EQ(selected[0].texts[0], path);
+    const FileStamp allowedBefore = Stamp(folder.Path() + "leciti.txt");
     PostClick(program->Control(IDC_DISABLE));
     HWND box = WaitForBox(neutralise::kAlertCaption);
     ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), neutralise::kRestartQuestion);
     ASSERT_TRUE(Answer(box, IDNO));
     std::vector<std::string> nowBlocked = blockedKeys;
     nowBlocked.push_back(path);
     const std::string blockedText = SavedText(nowBlocked);
-    ASSERT_TRUE(WaitFor([&] { return ListFile("bloccati.txt") == blockedText; }, 60000));
+    // The files are read only once written: leciti.txt anew, bloccati.txt at its new length.
+    ASSERT_TRUE(WaitFor(
+        [&] { return Stamp(folder.Path() + "leciti.txt").written != allowedBefore.written; },
+        60000));
+    EXPECT_TRUE(WaitForListFile("bloccati.txt", blockedText));
     EXPECT_TRUE(ListFile("leciti.txt") == SavedText(allowedKeys));
 
     // The program still answers and ends as usual.

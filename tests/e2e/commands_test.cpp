@@ -58,7 +58,7 @@ TEST_F(Commands, DisableThenAllowAKeylogger) {
     EXPECT_TRUE(FileExists(hook));
     EXPECT_FALSE(FileExists(disabled));
     ASSERT_TRUE(Answer(box, IDNO));
-    EXPECT_TRUE(WaitFor([&] { return ListFile("leciti.txt") == path + "\r\n"; }));
+    EXPECT_TRUE(WaitForListFile("leciti.txt", path + "\r\n"));
     EXPECT_EQ(ListFile("bloccati.txt"), "");
     ASSERT_TRUE(WaitForRow(hook, " Attivo & Lecito ", &row, 4));
     EXPECT_EQ(row.data, 2);
@@ -91,12 +91,10 @@ TEST_F(Commands, ARenameThatCannotBeMadeShowsTheFailureAndStillSaves) {
     EXPECT_EQ(MessageBoxText(box), neutralise::kRenameFailed);
     EXPECT_EQ(::GetDlgItem(box, IDNO), nullptr);
     ASSERT_TRUE(Answer(box, IDOK));
-    // Both files rewritten from the map, which did not change.
-    EXPECT_TRUE(WaitFor([&] { return ListFileExists("bloccati.txt"); }));
+    // Both files rewritten from the map, which did not change: leciti.txt, written last, now
+    // with CR LF line ends.
+    EXPECT_TRUE(WaitForListFile("leciti.txt", "C:\\elsewhere\\kept.d\r\nC:\\other.dll\r\n"));
     EXPECT_EQ(ListFile("bloccati.txt"), "");
-    const std::string allowed = ListFile("leciti.txt");
-    EXPECT_NE(allowed.find("C:\\elsewhere\\kept.d\r\n"), std::string::npos);
-    EXPECT_NE(allowed.find("C:\\other.dll\r\n"), std::string::npos);
     EXPECT_EQ(Rows().at(0).texts[1], " Lecito");
 }
 

@@ -253,7 +253,7 @@ TEST_P(Paths, TheModuleIsListedWholeAndDisabledByItsRule) {
     } else {
         EXPECT_EQ(MessageBoxText(box), neutralise::kRestartQuestion);
         ASSERT_TRUE(Answer(box, IDNO));
-        EXPECT_TRUE(WaitFor([&] { return ListFile("bloccati.txt") == path + "\r\n"; }));
+        EXPECT_TRUE(WaitForListFile("bloccati.txt", path + "\r\n"));
         EXPECT_EQ(ListFile("leciti.txt"), "");
         if (test.outcome == Outcome::Renamed) {
             EXPECT_EQ(disabled.size(), path.size());

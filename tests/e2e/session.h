@@ -45,6 +45,20 @@ inline ULONGLONG Kernel32Time() {
     return find ? Ticks(data.ftCreationTime) : 0;
 }
 
+// A file's length and last-write time, read from its folder without opening the file.
+struct FileStamp {
+    ULONGLONG size = 0;
+    ULONGLONG written = 0;
+};
+inline FileStamp Stamp(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    ui::FindHandle find(::FindFirstFileA(path.c_str(), &data));
+    if (!find)
+        return {};
+    return {(static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+            Ticks(data.ftLastWriteTime)};
+}
+
 inline bool SamePath(const std::string& a, const std::string& b) {
     return ui::ToLowerAscii(a) == ui::ToLowerAscii(b);
 }
@@ -130,6 +144,13 @@ protected:
         return WaitFor([&] { return !::IsWindow(box); });
     }
     std::string ListFile(const char* name) const { return ReadFileBytes(folder.Path() + name); }
+    // Waits until list file `name` holds `text`. It is read only once its length is right:
+    // while the test reads it, the program's save would find it held open and refuse.
+    bool WaitForListFile(const char* name, const std::string& text, DWORD limitMs = 60000) const {
+        const std::string path = folder.Path() + name;
+        return WaitFor([&] { return Stamp(path).size == text.size(); }, limitMs) &&
+               ReadFileBytes(path) == text;
+    }
     bool ListFileExists(const char* name) const { return FileExists(folder.Path() + name); }
     void WriteLists(const std::string& blocked, const std::string& allowed) {
         ASSERT_TRUE(WriteFileBytes(folder.Path() + "bloccati.txt", blocked));
