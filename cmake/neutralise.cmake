@@ -1,6 +1,6 @@
 # Neutralisation (neutralise/): the rename with its reboot fallbacks, its tests under Wine and
 # its benchmark. Included by the top-level CMakeLists.txt in the Windows build, after
-# test_support.
+# test_support and add_restart_test.
 
 target_sources(snoopsweep_win PRIVATE ${CMAKE_SOURCE_DIR}/neutralise/MoveFile.cpp)
 
@@ -19,13 +19,8 @@ add_dependencies(rename_tests hold_file)
 add_test(NAME ${CMAKE_SYSTEM_PROCESSOR}.rename_tests COMMAND rename_tests)
 set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.rename_tests PROPERTIES TIMEOUT 300)
 
-# The renames that a restart carries out, in a Wine prefix of their own that both bitnesses
-# share (one at a time), beside the builds.
-get_filename_component(RENAME_BUILD_ROOT ${CMAKE_BINARY_DIR} DIRECTORY)
-add_test(NAME ${CMAKE_SYSTEM_PROCESSOR}.rename_restart_test
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/win/reboot_test.sh $<TARGET_FILE:rename_tests>
-            ${RENAME_BUILD_ROOT}/wine-restart "${CMAKE_BINARY_DIR}/restart files")
-set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.rename_restart_test PROPERTIES TIMEOUT 600)
+# The renames that a restart carries out.
+add_restart_test(rename_restart_test rename_tests "restart files")
 
 # ---- Benchmark: the WinInit.Ini edit of a large file against a plain memmove. ----
 add_executable(wininit_bench ${CMAKE_SOURCE_DIR}/benchmarks/wininit_bench.cpp)

@@ -80,58 +80,6 @@ bool InAnsiCodePage(const std::string& text) {
     return !defaulted && std::string(back, static_cast<size_t>(std::max(length, 0))) == text;
 }
 
-// The names in a folder, sorted.
-std::vector<std::string> Files(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    ui::FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
-    if (!find)
-        return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (::FindNextFileA(find.get(), &data));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Removes a folder with everything in it.
-void RemoveTree(const std::string& folder) {
-    for (const std::string& name : Files(folder)) {
-        const std::string path = folder + name;
-        if (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(path + "\\");
-        } else {
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileA(path.c_str());
-        }
-    }
-    ::RemoveDirectoryA(folder.c_str());
-}
-
-const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingRenames[] = "PendingFileRenameOperations";
-
-// The system's renames at the next restart: source and target names in turn (NT paths).
-std::vector<std::string> PendingRenames() {
-    DWORD size = 0;
-    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
-                       nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return {};
-    std::string text(size, '\0');
-    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
-                       nullptr, &text[0], &size) != ERROR_SUCCESS)
-        return {};
-    std::vector<std::string> names;
-    for (size_t start = 0; start < size && text[start] != '\0';) {
-        const size_t end = text.find('\0', start);
-        names.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
-
 bool PendingRename(const std::string& source, const std::string& target) {
     const std::vector<std::string> names = PendingRenames();
     for (size_t i = 0; i + 1 < names.size(); i += 2) {
@@ -247,7 +195,7 @@ TEST_P(Paths, TheModuleIsListedWholeAndDisabledByItsRule) {
         ASSERT_TRUE(Answer(box, IDOK));
         EXPECT_TRUE(WaitFor([&] { return ListFileExists("leciti.txt"); }));
         EXPECT_EQ(ListFile("bloccati.txt"), "");
-        EXPECT_EQ(Files(directory), std::vector<std::string>{test.file});
+        EXPECT_EQ(FolderListing(directory), std::vector<std::string>{test.file});
         EXPECT_TRUE(ReadFileBytes(path) == fixture) << path;
         EXPECT_EQ(Rows().at(0).texts[1], " Attivo");
     } else {
@@ -257,7 +205,7 @@ TEST_P(Paths, TheModuleIsListedWholeAndDisabledByItsRule) {
         EXPECT_EQ(ListFile("leciti.txt"), "");
         if (test.outcome == Outcome::Renamed) {
             EXPECT_EQ(disabled.size(), path.size());
-            EXPECT_EQ(Files(directory), std::vector<std::string>{ui::FileNameOf(disabled)});
+            EXPECT_EQ(FolderListing(directory), std::vector<std::string>{ui::FileNameOf(disabled)});
             EXPECT_TRUE(ReadFileBytes(disabled) == fixture) << disabled;
         } else {
             EXPECT_TRUE(ReadFileBytes(path) == fixture) << path;

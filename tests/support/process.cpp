@@ -3,6 +3,7 @@
 #include "ui/Text.h"
 #include "ui/WinApp.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace testing_support {
@@ -73,24 +74,57 @@ ScratchFolder::ScratchFolder(const std::string& name) {
 }
 
 ScratchFolder::~ScratchFolder() {
-    WIN32_FIND_DATAA data;
-    ui::FindHandle find(::FindFirstFileA((path_ + "*").c_str(), &data));
-    if (find) {
-        do {
-            const std::string name = data.cFileName;
-            if (name != "." && name != "..") {
-                const std::string path = path_ + name;
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(find.get(), &data));
-    }
-    find.reset();
-    ::RemoveDirectoryA(path_.c_str());
+    RemoveTree(path_);
 }
 
 bool FileExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> FolderListing(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    ui::FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
+    if (!find)
+        return names;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (::FindNextFileA(find.get(), &data));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void RemoveTree(const std::string& folder) {
+    for (const std::string& name : FolderListing(folder)) {
+        const std::string path = folder + name;
+        if (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + "\\");
+        } else {
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(path.c_str());
+        }
+    }
+    ::RemoveDirectoryA(folder.c_str());
+}
+
+std::vector<std::string> PendingRenames() {
+    DWORD size = 0;
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
+                       nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::string text(size, '\0');
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
+                       nullptr, &text[0], &size) != ERROR_SUCCESS)
+        return {};
+    std::vector<std::string> names;
+    for (size_t start = 0; start < size && text[start] != '\0';) {
+        const size_t end = text.find('\0', start);
+        names.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -43,7 +44,7 @@ private:
 // The directory of the running test program, with its trailing backslash.
 std::string OwnDirectory();
 
-// A fresh folder under the temporary directory, removed with its files when the object goes.
+// A fresh folder under the temporary directory, removed with all it holds when the object goes.
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::string& name);
@@ -59,6 +60,15 @@ private:
 };
 
 bool FileExists(const std::string& path);
+// The names in `folder` (with its trailing backslash), sorted; "." and ".." left out.
+std::vector<std::string> FolderListing(const std::string& folder);
+// Removes `folder` (with its trailing backslash) and everything in it, read-only files too.
+void RemoveTree(const std::string& folder);
+// Where the system keeps the renames it carries out at the next restart.
+inline constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+inline constexpr char kPendingRenames[] = "PendingFileRenameOperations";
+// The system's renames at the next restart, as stored: source and target names in turn.
+std::vector<std::string> PendingRenames();
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -64,20 +64,6 @@ std::string Line(const std::string& target, const std::string& source) {
     return Short(target) + "=" + Short(source) + "\r\n";
 }
 
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    ui::FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
-    if (find) {
-        do {
-            if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..")
-                names.push_back(data.cFileName);
-        } while (::FindNextFileA(find.get(), &data));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string SystemWinInit() {
     char buffer[MAX_PATH] = {};
     ::GetWindowsDirectoryA(buffer, MAX_PATH);
@@ -116,7 +102,7 @@ protected:
         EXPECT_TRUE(WriteFileBytes(Path(name), bytes));
         return Path(name);
     }
-    std::vector<std::string> Files() const { return Listing(folder_.Path()); }
+    std::vector<std::string> Files() const { return FolderListing(folder_.Path()); }
     BOOL Fallback(const std::string& source, const std::string& target) const {
         return MoveFileWithFallback(source.c_str(), target.c_str(), fallback_);
     }
@@ -372,9 +358,6 @@ TEST_F(RenameFile, AWinInitOfFourGigabytesIsLeftAlone) {
 // first suite before `wineboot -r` and the second after it. Elsewhere they are skipped: they
 // write the prefix's WinInit.Ini and pending renames, which any restart would carry out. ----
 
-const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingRenames[] = "PendingFileRenameOperations";
-
 // The folder the script made for the files, with its trailing backslash; empty elsewhere.
 std::string RestartFiles() {
     char buffer[MAX_PATH] = {};
@@ -383,15 +366,12 @@ std::string RestartFiles() {
 }
 
 // The system's pending renames, lower-cased, one name a line.
-std::string PendingRenames() {
-    std::string text(32768, '\0');
-    DWORD size = static_cast<DWORD>(text.size());
-    if (::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ,
-                       nullptr, &text[0], &size) != ERROR_SUCCESS)
-        return "";
-    text.resize(size);
+std::string PendingRenameText() {
+    std::string text;
+    for (const std::string& name : PendingRenames())
+        text += name + "\n";
     for (char& c : text)
-        c = c == '\0' ? '\n' : static_cast<char>(::tolower(static_cast<unsigned char>(c)));
+        c = static_cast<char>(::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -432,7 +412,7 @@ TEST_F(BeforeRestart, TheSystemSchedulesTheMoveOfAHeldFile) {
         EXPECT_NE(MoveFileWithFallback(source.c_str(), target.c_str()), 0);
         EXPECT_FALSE(FileExists(target));
     }
-    EXPECT_NE(PendingRenames().find(Lower(source)), std::string::npos) << PendingRenames();
+    EXPECT_NE(PendingRenameText().find(Lower(source)), std::string::npos) << PendingRenameText();
     EXPECT_EQ(ReadFileBytes(source), "held");
     EXPECT_FALSE(FileExists(SystemWinInit()));
 }
@@ -474,9 +454,9 @@ TEST_F(AfterRestart, EveryMoveWasCarriedOut) {
     EXPECT_EQ(ReadFileBytes(files_ + "spy module.dl_"), "spy");
     EXPECT_EQ(ReadFileBytes(files_ + "kept module.dll"), "kept");
     const std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_"};
-    EXPECT_EQ(Listing(files_), left);
+    EXPECT_EQ(FolderListing(files_), left);
     EXPECT_FALSE(FileExists(SystemWinInit()));
-    EXPECT_EQ(PendingRenames(), "");
+    EXPECT_EQ(PendingRenameText(), "");
 }
 
 } // namespace
