@@ -6,7 +6,7 @@
 #include "tests/e2e/keylogger.h"
 #include "tests/e2e/program.h"
 #include "tests/support/remote_ui.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <windows.h>
 
@@ -38,14 +38,14 @@ double LinuxCpuSeconds(const std::string& programPath) {
     ui::FindHandle find(::FindFirstFileA("Z:\\proc\\*", &data));
     if (!find)
         return -1;
-    const std::string wanted = ui::ToLowerAscii(ui::FileNameOf(
-        ui::DirectoryOf(programPath).substr(0, ui::DirectoryOf(programPath).size() - 1)));
+    const std::string wanted = base::ToLowerAscii(base::FileNameOf(
+        base::DirectoryOf(programPath).substr(0, base::DirectoryOf(programPath).size() - 1)));
     do {
         const std::string pid = data.cFileName;
         if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
         const std::string commandLine =
-            ui::ToLowerAscii(ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline"));
+            base::ToLowerAscii(ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline"));
         if (commandLine.find(wanted) == std::string::npos ||
             commandLine.find("snoopsweep.exe") == std::string::npos)
             continue;
@@ -71,7 +71,7 @@ double LinuxCpuSeconds(const std::string& programPath) {
 
 bool Listed(HWND list, const std::string& path) {
     for (const auto& row : ReadRows(list))
-        if (ui::ToLowerAscii(row.texts[0]) == ui::ToLowerAscii(path))
+        if (base::ToLowerAscii(row.texts[0]) == base::ToLowerAscii(path))
             return true;
     return false;
 }

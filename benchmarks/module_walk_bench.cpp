@@ -6,7 +6,7 @@
 #include "benchmarks/clock.h"
 #include "inspect/ModuleEnumerator.h"
 #include "ui/Handles.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 #include "ui/WinApp.h"
 
 #include <windows.h>
@@ -82,7 +82,7 @@ void MeasureAll(const char* heading) {
 int main(int argc, char** argv) {
     const int extraCount = argc > 1 ? std::atoi(argv[1]) : 300;
     const std::string source =
-        argc > 2 ? argv[2] : ui::DirectoryOf(ui::ModuleFileName()) + "inspect_plain.dll";
+        argc > 2 ? argv[2] : base::DirectoryOf(ui::ModuleFileName()) + "inspect_plain.dll";
 
     // Keeps the enumerator's own libraries loaded, so that every walk sees the same modules.
     CModuleEnumerator holder;

@@ -7,7 +7,7 @@
 #include "detect/SystemScan.h"
 #include "detect/TrustMap.h"
 #include "ui/Handles.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 #include "ui/WinApp.h"
 
 #include <windows.h>
@@ -107,7 +107,7 @@ private:
 
 int main(int argc, char** argv) {
     const std::string self = ui::ModuleFileName();
-    const std::string source = argc > 1 ? argv[1] : ui::DirectoryOf(self) + "inspect_plain.dll";
+    const std::string source = argc > 1 ? argv[1] : base::DirectoryOf(self) + "inspect_plain.dll";
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     const std::string folder =

@@ -1,6 +1,6 @@
 #include "detect/ListFiles.h"
 
-#include "ui/FileError.h"
+#include "base/FileError.h"
 #include "ui/Handles.h"
 
 #include <windows.h>
@@ -19,7 +19,7 @@ public:
         ui::FileHandle file(::CreateFileA(temporary_.c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
-            throw ui::FileError(path_, ::GetLastError());
+            throw base::FileError(path_, ::GetLastError());
         created_ = true;
         size_t done = 0;
         while (done < bytes.size()) {
@@ -27,13 +27,13 @@ public:
             DWORD written = 0;
             if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) ||
                 written == 0)
-                throw ui::FileError(path_, written == 0 && ::GetLastError() == ERROR_SUCCESS
-                                               ? ERROR_DISK_FULL
-                                               : ::GetLastError());
+                throw base::FileError(path_, written == 0 && ::GetLastError() == ERROR_SUCCESS
+                                                 ? ERROR_DISK_FULL
+                                                 : ::GetLastError());
             done += written;
         }
         if (!::FlushFileBuffers(file.get()))
-            throw ui::FileError(path_, ::GetLastError());
+            throw base::FileError(path_, ::GetLastError());
     }
     ~PendingFile() {
         if (created_)
@@ -50,18 +50,18 @@ public:
         // opening it would not fail.)
         const DWORD attributes = ::GetFileAttributesA(path_.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            throw ui::FileError(path_, ERROR_ACCESS_DENIED);
+            throw base::FileError(path_, ERROR_ACCESS_DENIED);
         ui::FileHandle old(::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!old) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_FILE_NOT_FOUND)
-                throw ui::FileError(path_, error);
+                throw base::FileError(path_, error);
         }
         old.reset();
         if (!::MoveFileExA(temporary_.c_str(), path_.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw ui::FileError(path_, ::GetLastError());
+            throw base::FileError(path_, ::GetLastError());
         created_ = false;
     }
 

@@ -19,7 +19,7 @@ ListFilePaths LoadTrustMap(TrustMap& map, const std::string& executablePath);
 // Rewrites both list files from the map. Each file is written whole to a new file beside it
 // first and only then put in place of the old one, so a save that fails (file read-only or
 // held open, folder not writable, disk full) leaves the old file as it was. Raises a
-// ui::FileError naming the list file on failure.
+// base::FileError naming the list file on failure.
 void SaveListFiles(const TrustMap& map, const ListFilePaths& paths);
 
 } // namespace detect

@@ -1,6 +1,6 @@
 #include "detect/ScanCycle.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 
 namespace detect {
 
@@ -49,8 +49,8 @@ bool NearAnyReference(const std::optional<int64_t>& time,
 }
 
 bool NamesMicrosoft(const VendorNames& names) {
-    return ui::ToLowerAscii(names.company).find("microsoft") != std::string::npos ||
-           ui::ToLowerAscii(names.product).find("microsoft") != std::string::npos;
+    return base::ToLowerAscii(names.company).find("microsoft") != std::string::npos ||
+           base::ToLowerAscii(names.product).find("microsoft") != std::string::npos;
 }
 
 void ScanCycle::Tick() {
@@ -102,7 +102,7 @@ void ScanCycle::ShowListedEntries() {
 }
 
 void ScanCycle::Examine(const std::string& path, bool calibrating) {
-    const std::string bareName = ui::ToLowerAscii(ui::FileNameOf(path));
+    const std::string bareName = base::ToLowerAscii(base::FileNameOf(path));
     if (map_.Contains(bareName)) {
         if (calibrating) {
             for (int i = 0; i < 3; ++i) {

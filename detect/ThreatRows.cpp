@@ -1,6 +1,6 @@
 #include "detect/ThreatRows.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 
 namespace detect {
 
@@ -27,8 +27,8 @@ Row MakeRow(RowState state, const std::string& path, const std::string& company,
     Row row;
     row.path = path;
     row.status = look.status;
-    row.company = ui::ToLowerAscii(company);
-    row.product = ui::ToLowerAscii(product);
+    row.company = base::ToLowerAscii(company);
+    row.product = base::ToLowerAscii(product);
     row.image = look.image;
     row.code = look.code;
     return row;

@@ -1,6 +1,6 @@
 #include "detect/TrustMap.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 
 namespace detect {
 
@@ -26,11 +26,11 @@ const std::array<const char*, 27>& BuiltInTrustedNames() {
 void AddTrustedNames(TrustMap& map, const std::string& executablePath) {
     for (const char* name : BuiltInTrustedNames())
         map.Set(name, kTrusted);
-    map.Set(ui::ToLowerAscii(ui::FileNameOf(executablePath)), kTrusted);
+    map.Set(base::ToLowerAscii(base::FileNameOf(executablePath)), kTrusted);
 }
 
 ListFilePaths ListFilePathsFor(const std::string& executablePath) {
-    const std::string directory = ui::DirectoryOf(executablePath);
+    const std::string directory = base::DirectoryOf(executablePath);
     return {directory + "bloccati.txt", directory + "leciti.txt"};
 }
 

@@ -42,7 +42,7 @@ public:
     virtual detect::ThreatList& Rows() = 0;
     virtual detect::VendorNames Vendor(const std::string& path) = 0;
     // Renames now, at the next restart, or through WinInit.Ini; false when none worked. May
-    // raise a ui::FileError, which ends the command there.
+    // raise a base::FileError, which ends the command there.
     virtual bool Rename(const std::string& source, const std::string& target) = 0;
     // The refusal box, owned by the dialog and captioned with the program's title.
     virtual void ShowRefusal(const std::string& text) = 0;
@@ -50,7 +50,7 @@ public:
     virtual bool AskRestart() = 0;
     virtual void ShowRenameFailure() = 0;
     virtual void RestartWindows() = 0;
-    // Rewrites both list files; may raise a ui::FileError.
+    // Rewrites both list files; may raise a base::FileError.
     virtual void SaveLists() = 0;
 };
 

@@ -1,6 +1,6 @@
 #include "ui/Dialog.h"
 
-#include "ui/FileError.h"
+#include "base/FileError.h"
 #include "ui/WinApp.h"
 #include "ui/Window.h"
 
@@ -92,9 +92,9 @@ void Dialog::BindControl(int id, Window& control) const {
 
 void Dialog::ReportError(const std::exception& error) const {
     std::string text;
-    if (const auto* fileError = dynamic_cast<const FileError*>(&error)) {
-        text = DescribeFileError(fileError->FileName(), fileError->SystemError(),
-                                 SystemMessage(fileError->SystemError()));
+    if (const auto* fileError = dynamic_cast<const base::FileError*>(&error)) {
+        text = base::DescribeFileError(fileError->FileName(), fileError->SystemError(),
+                                       SystemMessage(fileError->SystemError()));
     } else if (dynamic_cast<const std::bad_alloc*>(&error)) {
         text = "Memoria insufficiente.";
     } else {

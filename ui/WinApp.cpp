@@ -1,7 +1,7 @@
 #include "ui/WinApp.h"
 
 #include "ui/Handles.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <commctrl.h>
 
@@ -20,7 +20,7 @@ WinApp::~WinApp() {
 
 int WinApp::Main(HINSTANCE instance) {
     instance_ = instance;
-    title_ = TitleFromModulePath(ModuleFileName());
+    title_ = base::TitleFromModulePath(ModuleFileName());
     InitInstance();
     return 0;
 }

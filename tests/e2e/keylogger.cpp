@@ -2,7 +2,7 @@
 
 #include "tests/e2e/fixture/hook_installer.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <tlhelp32.h>
 
@@ -54,12 +54,12 @@ bool ProcessHasModule(DWORD pid, const std::string& path) {
     ui::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
     if (!snapshot)
         return false;
-    const std::string wanted = ui::ToLowerAscii(path);
+    const std::string wanted = base::ToLowerAscii(path);
     MODULEENTRY32 entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Module32First(snapshot.get(), &entry); more;
          more = ::Module32Next(snapshot.get(), &entry)) {
-        if (ui::ToLowerAscii(entry.szExePath) == wanted)
+        if (base::ToLowerAscii(entry.szExePath) == wanted)
             return true;
     }
     return false;

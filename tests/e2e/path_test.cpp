@@ -92,11 +92,11 @@ bool PendingRename(const std::string& source, const std::string& target) {
 // Takes out the pending renames of files under `folder`, leaving any others as they were.
 void ForgetPendingRenames(const std::string& folder) {
     const std::vector<std::string> names = PendingRenames();
-    const std::string ours = ui::ToLowerAscii("\\??\\" + folder);
+    const std::string ours = base::ToLowerAscii("\\??\\" + folder);
     std::string kept;
     bool changed = false;
     for (size_t i = 0; i + 1 < names.size(); i += 2) {
-        if (ui::ToLowerAscii(names[i]).compare(0, ours.size(), ours) == 0) {
+        if (base::ToLowerAscii(names[i]).compare(0, ours.size(), ours) == 0) {
             changed = true;
             continue;
         }
@@ -205,7 +205,8 @@ TEST_P(Paths, TheModuleIsListedWholeAndDisabledByItsRule) {
         EXPECT_EQ(ListFile("leciti.txt"), "");
         if (test.outcome == Outcome::Renamed) {
             EXPECT_EQ(disabled.size(), path.size());
-            EXPECT_EQ(FolderListing(directory), std::vector<std::string>{ui::FileNameOf(disabled)});
+            EXPECT_EQ(FolderListing(directory),
+                      std::vector<std::string>{base::FileNameOf(disabled)});
             EXPECT_TRUE(ReadFileBytes(disabled) == fixture) << disabled;
         } else {
             EXPECT_TRUE(ReadFileBytes(path) == fixture) << path;

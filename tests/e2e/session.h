@@ -7,7 +7,7 @@
 #include "tests/support/remote_ui.h"
 
 #include "res/resource.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ inline FileStamp Stamp(const std::string& path) {
 }
 
 inline bool SamePath(const std::string& a, const std::string& b) {
-    return ui::ToLowerAscii(a) == ui::ToLowerAscii(b);
+    return base::ToLowerAscii(a) == base::ToLowerAscii(b);
 }
 
 class KeyloggerSession : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include "tests/e2e/program.h"
 #include "tests/support/remote_ui.h"
 #include "ui/Handles.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -98,10 +98,10 @@ bool AllDigits(const std::string& text) {
 // The Linux process that runs the program copied to `programPath`, found by the folder's
 // name and the program's name on its command line; empty when there is none (on Windows).
 std::string LinuxProcessOf(const std::string& programPath) {
-    const std::string folder = ui::DirectoryOf(programPath);
+    const std::string folder = base::DirectoryOf(programPath);
     const std::string wanted =
-        ui::ToLowerAscii(ui::FileNameOf(folder.substr(0, folder.size() - 1)));
-    const std::string program = ui::ToLowerAscii(ui::FileNameOf(programPath));
+        base::ToLowerAscii(base::FileNameOf(folder.substr(0, folder.size() - 1)));
+    const std::string program = base::ToLowerAscii(base::FileNameOf(programPath));
     WIN32_FIND_DATAA data;
     ui::FindHandle find(::FindFirstFileA("Z:\\proc\\*", &data));
     if (!find)
@@ -112,7 +112,7 @@ std::string LinuxProcessOf(const std::string& programPath) {
         if (!AllDigits(pid))
             continue;
         const std::string commandLine =
-            ui::ToLowerAscii(ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline"));
+            base::ToLowerAscii(ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline"));
         if (commandLine.find(wanted) != std::string::npos &&
             commandLine.find(program) != std::string::npos) {
             if (!found.empty())
@@ -460,7 +460,7 @@ private:
 // ---- The run ----
 
 bool SamePath(const std::string& a, const std::string& b) {
-    return ui::ToLowerAscii(a) == ui::ToLowerAscii(b);
+    return base::ToLowerAscii(a) == base::ToLowerAscii(b);
 }
 
 // What the list shows when it is right: the keylogger's row, once, and nothing else.

@@ -1,6 +1,6 @@
 #include "tests/support/process.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 #include "ui/WinApp.h"
 
 #include <algorithm>
@@ -63,7 +63,7 @@ void ChildProcess::Terminate() {
 }
 
 std::string OwnDirectory() {
-    return ui::DirectoryOf(ui::ModuleFileName());
+    return base::DirectoryOf(ui::ModuleFileName());
 }
 
 ScratchFolder::ScratchFolder(const std::string& name) {

@@ -1,6 +1,6 @@
 #include "detect/ScanCycle.h"
 
-#include "ui/Text.h"
+#include "base/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +68,7 @@ public:
 
     int Find(const std::string& path) override {
         for (size_t i = 0; i < rows.size(); ++i) {
-            if (ui::ToLowerAscii(rows[i].path) == ui::ToLowerAscii(path))
+            if (base::ToLowerAscii(rows[i].path) == base::ToLowerAscii(path))
                 return static_cast<int>(i);
         }
         return -1;

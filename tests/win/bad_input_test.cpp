@@ -2,7 +2,7 @@
 // afterwards that writes back exactly what the map holds.
 #include "detect/ListFiles.h"
 #include "tests/support/process.h"
-#include "ui/FileError.h"
+#include "base/FileError.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +99,7 @@ TEST(BadListFiles, UnreadableFilesAreSkippedAndKeptWhole) {
         detect::TrustMap map;
         detect::LoadTrustMap(map, exe);
         EXPECT_EQ(map.size(), 28u);
-        EXPECT_THROW(detect::SaveListFiles(verdicts, paths), ui::FileError);
+        EXPECT_THROW(detect::SaveListFiles(verdicts, paths), base::FileError);
     }
     EXPECT_EQ(ReadFileBytes(paths.blocked), "C:\\held.dll\r\n");
 
@@ -109,7 +109,7 @@ TEST(BadListFiles, UnreadableFilesAreSkippedAndKeptWhole) {
     detect::TrustMap map;
     detect::LoadTrustMap(map, exe);
     EXPECT_EQ(map.size(), 28u);
-    EXPECT_THROW(detect::SaveListFiles(verdicts, paths), ui::FileError);
+    EXPECT_THROW(detect::SaveListFiles(verdicts, paths), base::FileError);
     EXPECT_FALSE(FileExists(paths.blocked + ".new"));
     ::RemoveDirectoryA(paths.blocked.c_str());
 }

@@ -6,7 +6,7 @@
 #include "tests/support/process.h"
 #include "tests/support/remote_ui.h"
 #include "ui/Dialog.h"
-#include "ui/FileError.h"
+#include "base/FileError.h"
 #include "ui/WinApp.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ protected:
 
 private:
     void OnThrow() {
-        throw ui::FileError("C:\\nowhere\\bloccati.txt", ERROR_ACCESS_DENIED);
+        throw base::FileError("C:\\nowhere\\bloccati.txt", ERROR_ACCESS_DENIED);
         ranPastThrow = true;
     }
     void OnCount() { ++countClicks; }

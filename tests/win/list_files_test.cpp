@@ -1,7 +1,7 @@
 // The list files on a real file system: loading, saving, and saves that fail.
 #include "detect/ListFiles.h"
 #include "tests/support/process.h"
-#include "ui/FileError.h"
+#include "base/FileError.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ TEST_F(ListFiles, AFailedSaveNamesTheFileAndKeepsItsOldContent) {
     try {
         detect::SaveListFiles(map, paths);
         ADD_FAILURE() << "a read-only list file was replaced";
-    } catch (const ui::FileError& error) {
+    } catch (const base::FileError& error) {
         EXPECT_EQ(error.FileName(), paths.blocked);
         EXPECT_NE(error.SystemError(), 0u);
     }
@@ -80,7 +80,7 @@ TEST_F(ListFiles, AFailedSaveNamesTheFileAndKeepsItsOldContent) {
         ui::FileHandle held(::CreateFileA(paths.allowed.c_str(), GENERIC_READ, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_THROW(detect::SaveListFiles(map, paths), ui::FileError);
+        EXPECT_THROW(detect::SaveListFiles(map, paths), base::FileError);
     }
     EXPECT_EQ(ReadFileBytes(paths.allowed), oldAllowed);
 
@@ -88,7 +88,7 @@ TEST_F(ListFiles, AFailedSaveNamesTheFileAndKeepsItsOldContent) {
     ASSERT_TRUE(::DeleteFileA(paths.allowed.c_str()));
     ASSERT_TRUE(::CreateDirectoryA(paths.allowed.c_str(), nullptr));
     EXPECT_FALSE(detect::ReadListFile(paths.allowed).has_value());
-    EXPECT_THROW(detect::SaveListFiles(map, paths), ui::FileError);
+    EXPECT_THROW(detect::SaveListFiles(map, paths), base::FileError);
     ::RemoveDirectoryA(paths.allowed.c_str());
 
     // The next save that can write succeeds in full.

@@ -3,7 +3,7 @@
 // module's name unreadable.
 #include "inspect/ModuleEnumerator.h"
 #include "tests/support/process.h"
-#include "ui/Text.h"
+#include "base/Text.h"
 #include "ui/WinApp.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-// Small text helpers of the dialog layer. Portable: no Win32 types.
+// Small text helpers for paths and names. Portable: no Win32 types.
 #pragma once
 
 #include <string>
 
-namespace ui {
+namespace base {
 
 // The application's title: the executable's file name without its extension, as the
 // caption of the program's own message boxes ("C:\x\Snoopsweep.exe" gives "Snoopsweep").
@@ -18,4 +18,4 @@ std::string DirectoryOf(const std::string& path);
 // Lower-cases ASCII letters only, byte by byte, leaving other code-page bytes alone.
 std::string ToLowerAscii(std::string text);
 
-} // namespace ui
+} // namespace base

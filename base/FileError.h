@@ -1,13 +1,13 @@
 // The error raised when a file cannot be opened, created or written.
 //
 // Command handlers let it escape; the dialog layer reports it to the user and the
-// dialog carries on (see Dialog). Portable: no Win32 types.
+// dialog carries on (see ui/Dialog.h). Portable: no Win32 types.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
-namespace ui {
+namespace base {
 
 class FileError : public std::runtime_error {
 public:
@@ -29,4 +29,4 @@ private:
 std::string DescribeFileError(const std::string& fileName, unsigned long systemError,
                               const std::string& systemText);
 
-} // namespace ui
+} // namespace base

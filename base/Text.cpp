@@ -1,8 +1,8 @@
-#include "ui/Text.h"
+#include "base/Text.h"
 
-#include "ui/FileError.h"
+#include "base/FileError.h"
 
-namespace ui {
+namespace base {
 
 std::string FileNameOf(const std::string& path) {
     const auto slash = path.find_last_of('\\');
@@ -40,4 +40,4 @@ std::string DescribeFileError(const std::string& fileName, unsigned long systemE
     return text;
 }
 
-} // namespace ui
+} // namespace base
