@@ -1,14 +1,22 @@
 #include "neutralise/MoveFile.h"
 
+#include "base/FileError.h"
+#include "base/ScopeExit.h"
+#include "neutralise/PendingMoves.h"
 #include "neutralise/WinInitEdit.h"
-#include "ui/FileError.h"
 #include "ui/Handles.h"
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr char kWinInitName[] = "\\WinInit.Ini";
+// Where the NT family keeps the renames for its next start.
+constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingRenames[] = "PendingFileRenameOperations";
 
 enum class Presence { Missing, Existing, Created };
 
@@ -28,7 +36,7 @@ Opened OpenForAMoment(const char* path, DWORD disposition) {
         if (disposition == OPEN_EXISTING &&
             (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
             return {Presence::Missing, false};
-        throw ui::FileError(path, error);
+        throw base::FileError(path, error);
     }
     if (disposition == OPEN_ALWAYS && error != ERROR_ALREADY_EXISTS)
         return {Presence::Created, true};
@@ -55,32 +63,34 @@ std::string WinInitPath(const RenameSystemCalls& calls) {
     return std::string(buffer, length) + kWinInitName;
 }
 
-// An empty file made under the target's name so that it has a short path. It is removed
-// again unless a line that moves the source onto it was written: left alone it could be
-// taken for the module by a later move in the other direction.
-class Placeholder {
-public:
-    Placeholder() = default;
-    ~Placeholder() {
-        if (!path_.empty())
-            ::DeleteFileA(path_.c_str());
-    }
-    Placeholder(const Placeholder&) = delete;
-    Placeholder& operator=(const Placeholder&) = delete;
+// The size of the file under `path`; none when there is no file there.
+std::optional<ULONGLONG> FileSize(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
-    void Made(const char* path) { path_ = path; }
-    void Keep() { path_.clear(); }
+// True on the systems that carry out WinInit.Ini's [Rename] section when they start: those of
+// the Windows 9x family. The NT family never reads it.
+bool ReadsWinInit(const RenameSystemCalls& calls) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return calls.getVersionEx(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
 
-private:
-    std::string path_;
-};
+// An edit of WinInit.Ini's contents, `size` bytes at `text` followed by the room asked for:
+// the contents' new length, or none to leave the file as it was.
+using ContentsEdit = std::function<std::optional<size_t>(char* text, size_t size)>;
 
-// Edits WinInit.Ini in place through one mapping, sized for the largest result. Returns 1
+// Edits WinInit.Ini in place through one mapping, `room` bytes larger than the file.
+// `disposition` OPEN_ALWAYS creates a missing file; OPEN_EXISTING leaves it missing. Returns 1
 // with the edit made, or 0 with the file as it was.
-BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, const std::string& target,
-                 const std::string& source, neutralise::RenameEdit& edit) {
+BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, DWORD disposition,
+                 size_t room, const ContentsEdit& edit) {
     ui::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_ALWAYS,
+                                      disposition,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return FALSE;
@@ -92,7 +102,6 @@ BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, const 
         return FALSE;
     DWORD high = 0;
     const DWORD oldSize = ::GetFileSize(file.get(), &high);
-    const DWORD room = static_cast<DWORD>(neutralise::RenameRoom(target, source));
     // A file whose edited length would not fit in 32 bits is left alone (as is one whose
     // length cannot be had: INVALID_FILE_SIZE is too large).
     if (high != 0 || oldSize > MAXDWORD - room)
@@ -103,15 +112,15 @@ BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, const 
     {
         // Growing the mapping grows the file; the cut below gives back what was not used.
         ui::Handle mapping(calls.createFileMapping(file.get(), nullptr, PAGE_READWRITE, 0,
-                                                   oldSize + room, nullptr));
+                                                   oldSize + static_cast<DWORD>(room), nullptr));
         if (mapping) {
             ui::MappedView view(calls.mapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
             if (view) {
-                const neutralise::RenameEditResult done =
-                    neutralise::AddRename(static_cast<char*>(view.get()), oldSize, target, source);
-                edit = done.edit;
-                size = static_cast<DWORD>(done.size);
-                result = TRUE;
+                if (const std::optional<size_t> edited =
+                        edit(static_cast<char*>(view.get()), oldSize)) {
+                    size = static_cast<DWORD>(*edited);
+                    result = TRUE;
+                }
             }
         }
     }
@@ -122,6 +131,63 @@ BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, const 
     return result;
 }
 
+// Takes the system's pending move of `source` onto `target` out of the list it keeps for its
+// next start. True when the move was there and the list could be rewritten without it.
+bool TakeOutSystemMove(const char* source, const char* target) {
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        &opened) != ERROR_SUCCESS)
+        return false;
+    const ui::RegKey key(opened);
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (::RegQueryValueExA(key.get(), kPendingRenames, nullptr, &type, nullptr, &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
+        return false;
+    std::string data(bytes, '\0');
+    if (::RegQueryValueExA(key.get(), kPendingRenames, nullptr, &type,
+                           reinterpret_cast<BYTE*>(&data[0]), &bytes) != ERROR_SUCCESS)
+        return false;
+    data.resize(bytes);
+    std::vector<std::string> names = neutralise::SplitMultiString(data);
+    if (!neutralise::TakeOutPendingMove(names, source, target))
+        return false;
+    if (names.empty())
+        return ::RegDeleteValueA(key.get(), kPendingRenames) == ERROR_SUCCESS;
+    const std::string joined = neutralise::JoinMultiString(names);
+    return ::RegSetValueExA(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
+                            reinterpret_cast<const BYTE*>(joined.data()),
+                            static_cast<DWORD>(joined.size())) == ERROR_SUCCESS;
+}
+
+// An earlier call's move of `target` onto `source` may still wait for the restart: the file is
+// then still under `target`, the name that this call wants it to have. That move is taken back
+// instead of adding this one, which would otherwise move the empty file that the fallback made
+// under `source` over the file now, or, carried out after the older move at the restart, take
+// the file away from the name the user chose last. The empty file goes too. True when a move
+// was taken back.
+bool TakeBackOppositeMove(const RenameSystemCalls& calls, bool readsWinInit, const char* source,
+                          const char* target) {
+    if (!FileSize(target))
+        return false;
+    if (!readsWinInit)
+        return TakeOutSystemMove(target, source);
+
+    const std::string winInit = WinInitPath(calls);
+    const std::string sourceShort = ShortPath(calls, source);
+    const std::string targetShort = ShortPath(calls, target);
+    if (winInit.empty() || sourceShort.empty() || targetShort.empty())
+        return false;
+    if (!EditWinInit(calls, winInit, OPEN_EXISTING, 0, [&](char* text, size_t size) {
+            return neutralise::TakeOutRename(text, size, sourceShort, targetShort);
+        }))
+        return false;
+    if (FileSize(source) == ULONGLONG{0})
+        ::DeleteFileA(source);
+    return true;
+}
+
 } // namespace
 
 BOOL MoveFileWithFallback(const char* source, const char* target) {
@@ -129,12 +195,23 @@ BOOL MoveFileWithFallback(const char* source, const char* target) {
 }
 
 BOOL MoveFileWithFallback(const char* source, const char* target, const RenameSystemCalls& calls) {
+    const bool readsWinInit = ReadsWinInit(calls);
+    if (target) {
+        if (TakeBackOppositeMove(calls, readsWinInit, source, target))
+            return TRUE;
+        // An empty file never replaces one with contents: it can only be what the fallback
+        // made for a move still pending, and the module would be lost.
+        if (FileSize(source) == ULONGLONG{0} && FileSize(target).value_or(0) > 0)
+            return FALSE;
+    }
     if (const BOOL moved = calls.moveFileEx(source, target, MOVEFILE_REPLACE_EXISTING))
         return moved;
     if (const BOOL scheduled = calls.moveFileEx(source, target, MOVEFILE_DELAY_UNTIL_REBOOT))
         return scheduled;
 
-    // The last resort: a line in WinInit.Ini.
+    // The last resort: a line in WinInit.Ini, where the system reads it.
+    if (!readsWinInit)
+        return FALSE;
     const std::string winInit = WinInitPath(calls);
     if (winInit.empty())
         return FALSE;
@@ -145,18 +222,33 @@ BOOL MoveFileWithFallback(const char* source, const char* target, const RenameSy
     const std::string sourceShort = ShortPath(calls, source);
     if (sourceShort.empty())
         return FALSE;
-    Placeholder placeholder;
+    // An empty file made under the target's name so that it has a short path. It goes again
+    // unless a line that moves the source onto it was written: left alone it could be taken
+    // for the module by a later move in the other direction.
+    std::string placeholder;
+    auto removePlaceholder = base::ScopeExit([&] {
+        if (!placeholder.empty())
+            ::DeleteFileA(placeholder.c_str());
+    });
     std::string targetShort = neutralise::kDeleteTarget;
     if (target) {
         if (OpenForAMoment(target, OPEN_ALWAYS).presence == Presence::Created)
-            placeholder.Made(target);
+            placeholder = target;
         targetShort = ShortPath(calls, target);
         if (targetShort.empty())
             return FALSE;
     }
 
     neutralise::RenameEdit edit = neutralise::RenameEdit::Inserted;
-    if (!EditWinInit(calls, winInit, targetShort, sourceShort, edit))
+    const BOOL written =
+        EditWinInit(calls, winInit, OPEN_ALWAYS, neutralise::RenameRoom(targetShort, sourceShort),
+                    [&](char* text, size_t size) -> std::optional<size_t> {
+                        const neutralise::RenameEditResult done =
+                            neutralise::AddRename(text, size, targetShort, sourceShort);
+                        edit = done.edit;
+                        return done.size;
+                    });
+    if (!written)
         return FALSE;
     if (edit == neutralise::RenameEdit::Cancelled) {
         // The source is what an earlier move in the other direction made empty under its
@@ -164,7 +256,7 @@ BOOL MoveFileWithFallback(const char* source, const char* target, const RenameSy
         if (opened.empty)
             ::DeleteFileA(source);
     } else {
-        placeholder.Keep();
+        removePlaceholder.Release();
     }
     return TRUE;
 }

@@ -92,6 +92,15 @@ Span FindPendingLine(std::string_view text, size_t from, std::string_view wanted
     return found;
 }
 
+// Where the [Rename] section's lines begin, or kNone without a header. The header counts
+// only before the first NUL byte: if its first occurrence lies past one, none lies before it.
+size_t SectionStart(std::string_view text) {
+    const size_t header = text.find(kRenameHeader);
+    if (header == kNone || std::memchr(text.data(), '\0', header))
+        return kNone;
+    return header + kRenameHeader.size();
+}
+
 } // namespace
 
 std::string RenameLine(const std::string& target, const std::string& source) {
@@ -102,29 +111,32 @@ size_t RenameRoom(const std::string& target, const std::string& source) {
     return RenameLine(target, source).size() + kRenameHeader.size();
 }
 
+std::optional<size_t> TakeOutRename(char* text, size_t size, const std::string& target,
+                                    const std::string& source) {
+    const std::string_view old(text, size);
+    const size_t at = SectionStart(old);
+    if (at == kNone)
+        return std::nullopt;
+    const Span pending = FindPendingLine(old, at, target + "=" + source);
+    if (pending.begin == kNone)
+        return std::nullopt;
+    std::memmove(text + pending.begin, text + pending.end, size - pending.end);
+    return size - (pending.end - pending.begin);
+}
+
 RenameEditResult AddRename(char* text, size_t size, const std::string& target,
                            const std::string& source) {
-    // The header counts only before the first NUL byte: if its first occurrence lies past
-    // one, none lies before it.
-    const std::string_view old(text, size);
-    size_t header = old.find(kRenameHeader);
-    if (header != kNone && std::memchr(text, '\0', header))
-        header = kNone;
-
+    const size_t at = SectionStart(std::string_view(text, size));
     const std::string line = RenameLine(target, source);
-    if (header == kNone) {
+    if (at == kNone) {
         std::memcpy(text + size, kRenameHeader.data(), kRenameHeader.size());
         std::memcpy(text + size + kRenameHeader.size(), line.data(), line.size());
         return {RenameEdit::HeaderAppended, size + kRenameHeader.size() + line.size()};
     }
 
-    const size_t at = header + kRenameHeader.size();
     if (target != kDeleteTarget) {
-        const Span pending = FindPendingLine(old, at, source + "=" + target);
-        if (pending.begin != kNone) {
-            std::memmove(text + pending.begin, text + pending.end, size - pending.end);
-            return {RenameEdit::Cancelled, size - (pending.end - pending.begin)};
-        }
+        if (const std::optional<size_t> shorter = TakeOutRename(text, size, source, target))
+            return {RenameEdit::Cancelled, *shorter};
     }
     std::memmove(text + at + line.size(), text + at, size - at);
     std::memcpy(text + at, line.data(), line.size());

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,13 @@ struct RenameEditResult {
 // empty file made for the older line's target onto the real file. Otherwise the new line is
 // inserted directly under the header, or, without a header, the header and the line are
 // appended directly after the old contents, without a line break before them.
+// Takes the pending move of `source` onto `target` (the line "target=source", letter case
+// aside) out of the [Rename] section of the contents at `text` (`size` bytes), so that the
+// system's next start leaves both files alone. Returns the contents' new length, or none when
+// the section holds no such line; the contents are then unchanged.
+std::optional<size_t> TakeOutRename(char* text, size_t size, const std::string& target,
+                                    const std::string& source);
+
 RenameEditResult AddRename(char* text, size_t size, const std::string& target,
                            const std::string& source);
 

@@ -116,4 +116,17 @@ TEST(WinInitEdit, OnlyTheExactOppositeInTheSectionIsTakenOut) {
               kHeader + "NUL=" + kDll + "\r\n" + kDll + "=NUL\r\n");
 }
 
+TEST(WinInitEdit, TakingOutAMoveThatIsNotPendingChangesNothing) {
+    const std::string other = kHeader + "C:\\A=C:\\B\r\n";
+    for (const std::string& old : {std::string(), kLine, other, "[rename]\r\n" + kLine}) {
+        std::string text = old;
+        EXPECT_FALSE(neutralise::TakeOutRename(&text[0], text.size(), kDisabled, kDll)) << old;
+        EXPECT_EQ(text, old);
+    }
+    std::string pending = other + kLine;
+    EXPECT_EQ(neutralise::TakeOutRename(&pending[0], pending.size(), kDisabled, kDll),
+              other.size());
+    EXPECT_EQ(pending.substr(0, other.size()), other);
+}
+
 } // namespace

@@ -3,7 +3,7 @@
 // restart tests use the prefix's own and run only from tests/win/reboot_test.sh.
 #include "neutralise/MoveFile.h"
 #include "tests/support/process.h"
-#include "ui/FileError.h"
+#include "base/FileError.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +48,20 @@ HANDLE WINAPI NoMapping(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCS
 }
 LPVOID WINAPI NoView(HANDLE, DWORD, DWORD, DWORD, SIZE_T) {
     return nullptr;
+}
+// Only the move at the next restart works, as for a file in use.
+BOOL WINAPI OnlyAtRestart(LPCSTR source, LPCSTR target, DWORD flags) {
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT)
+        return ::MoveFileExA(source, target, flags);
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+}
+// A system of the Windows 9x family, which reads WinInit.Ini when it starts.
+BOOL WINAPI Windows9x(LPOSVERSIONINFOA version) {
+    version->dwMajorVersion = 4;
+    version->dwMinorVersion = 10;
+    version->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
+    return TRUE;
 }
 
 // ---- Names, files and processes ----
@@ -95,6 +109,7 @@ protected:
         g_windowsDirectory = windows_.Path().substr(0, windows_.Path().size() - 1);
         fallback_.moveFileEx = FailingMove;
         fallback_.getWindowsDirectory = TestWindowsDirectory;
+        fallback_.getVersionEx = Windows9x;
     }
 
     std::string Path(const std::string& name) const { return folder_.Path() + name; }
@@ -165,6 +180,36 @@ TEST_F(RenameFile, DisableThenAllowLeavesTheModuleUnderItsName) {
     EXPECT_EQ(ReadFileBytes(module), "module");
 }
 
+TEST_F(RenameFile, AMoveBackTakesThePendingMoveBackRatherThanMovingTheEmptyFile) {
+    // Disable through WinInit.Ini, then Allow once the module is free to move at once.
+    const std::string module = Make("spy hook.dll", "module");
+    const std::string disabled = Path("spy hook.dl_");
+    ASSERT_EQ(Fallback(module, disabled), 1);
+    RenameSystemCalls now = fallback_;
+    now.moveFileEx = ::MoveFileExA;
+    EXPECT_EQ(MoveFileWithFallback(disabled.c_str(), module.c_str(), now), 1);
+    EXPECT_EQ(ReadFileBytes(winInit_), kHeader);
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    EXPECT_EQ(ReadFileBytes(module), "module");
+
+    // With no pending move to take back, an empty file still never goes over the module.
+    Make("spy hook.dl_", "");
+    EXPECT_EQ(MoveFileWithFallback(disabled.c_str(), module.c_str(), now), 0);
+    EXPECT_EQ(ReadFileBytes(module), "module");
+    EXPECT_EQ(ReadFileBytes(winInit_), kHeader);
+}
+
+TEST_F(RenameFile, TheNtFamilyNeverWritesWinInit) {
+    // It never reads WinInit.Ini: a line there would be a rename that never happens.
+    const std::string source = Make("spy hook.dll", "module");
+    RenameSystemCalls nt = fallback_;
+    nt.getVersionEx = ::GetVersionExA;
+    EXPECT_EQ(MoveFileWithFallback(source.c_str(), Path("spy hook.dl_").c_str(), nt), 0);
+    EXPECT_EQ(g_moves.size(), 2u);
+    EXPECT_FALSE(FileExists(winInit_));
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+}
+
 TEST_F(RenameFile, NoSourceShortPathOrWindowsDirectoryWritesNothing) {
     EXPECT_EQ(Fallback(Path("absent.dll"), Path("absent.dl_")), 0);
     EXPECT_EQ(Files(), std::vector<std::string>{});
@@ -190,7 +235,7 @@ TEST_F(RenameFile, FilesHeldByAnotherProcess) {
         try {
             Fallback(source, target);
             ADD_FAILURE() << "no file error for " << held;
-        } catch (const ui::FileError& error) {
+        } catch (const base::FileError& error) {
             EXPECT_EQ(error.FileName(), held);
             EXPECT_EQ(error.SystemError(), static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
         }
@@ -423,6 +468,7 @@ TEST_F(BeforeRestart, TheFallbackWritesTheSystemsWinInit) {
     ASSERT_TRUE(WriteFileBytes(winInit, old));
     RenameSystemCalls fallback;
     fallback.moveFileEx = FailingMove;
+    fallback.getVersionEx = Windows9x;
     const auto move = [&](const std::string& source, const std::string& target) {
         return MoveFileWithFallback(source.c_str(), target.empty() ? nullptr : target.c_str(),
                                     fallback);
@@ -449,11 +495,80 @@ TEST_F(BeforeRestart, TheFallbackWritesTheSystemsWinInit) {
     EXPECT_EQ(ReadFileBytes(winInit), old + kHeader + remove + disable);
 }
 
+// Disable and Allow of one module, each through the way it is given, in every order in which
+// a way that only records the move could lose the module or undo the user's last choice.
+enum class Way { Now, AtRestart, WinInit };
+struct Step {
+    bool disable;
+    Way way;
+};
+struct Order {
+    const char* name;
+    bool windows9x; // the system's family, for every step
+    std::vector<Step> steps;
+};
+
+std::vector<Order> Orders() {
+    const bool D = true, A = false;
+    return {
+        {"disable-winini-allow-now", true, {{D, Way::WinInit}, {A, Way::Now}}},
+        {"disable-now-allow-winini-disable-now",
+         true,
+         {{D, Way::Now}, {A, Way::WinInit}, {D, Way::Now}}},
+        {"disable-winini-allow-now-disable-winini",
+         true,
+         {{D, Way::WinInit}, {A, Way::Now}, {D, Way::WinInit}}},
+        {"disable-restart-allow-now", false, {{D, Way::AtRestart}, {A, Way::Now}}},
+        {"disable-restart-allow-now-disable-now",
+         false,
+         {{D, Way::AtRestart}, {A, Way::Now}, {D, Way::Now}}},
+        {"disable-now-allow-restart-disable-now",
+         false,
+         {{D, Way::Now}, {A, Way::AtRestart}, {D, Way::Now}}},
+    };
+}
+
+std::string OrderFolder(const std::string& files, const Order& order) {
+    return files + order.name + "\\";
+}
+
+TEST_F(BeforeRestart, DisableAndAllowInEveryOrder) {
+    for (const Order& order : Orders()) {
+        SCOPED_TRACE(order.name);
+        const std::string folder = OrderFolder(files_, order);
+        ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+        const std::string module = folder + "spy module.dll";
+        const std::string disabled = folder + "spy module.dl_";
+        ASSERT_TRUE(WriteFileBytes(module, order.name));
+        for (const Step& step : order.steps) {
+            RenameSystemCalls calls;
+            if (order.windows9x)
+                calls.getVersionEx = Windows9x;
+            if (step.way == Way::AtRestart)
+                calls.moveFileEx = OnlyAtRestart;
+            else if (step.way == Way::WinInit)
+                calls.moveFileEx = FailingMove;
+            const std::string& source = step.disable ? module : disabled;
+            const std::string& target = step.disable ? disabled : module;
+            EXPECT_NE(MoveFileWithFallback(source.c_str(), target.c_str(), calls), 0);
+        }
+    }
+}
+
 TEST_F(AfterRestart, EveryMoveWasCarriedOut) {
     EXPECT_EQ(ReadFileBytes(files_ + "held module.dl_"), "held");
     EXPECT_EQ(ReadFileBytes(files_ + "spy module.dl_"), "spy");
     EXPECT_EQ(ReadFileBytes(files_ + "kept module.dll"), "kept");
-    const std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_"};
+    std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_"};
+    for (const Order& order : Orders()) {
+        SCOPED_TRACE(order.name);
+        left.push_back(order.name);
+        // The module whole, under the name the last step chose, and nothing else.
+        const std::string name = order.steps.back().disable ? "spy module.dl_" : "spy module.dll";
+        EXPECT_EQ(FolderListing(OrderFolder(files_, order)), std::vector<std::string>{name});
+        EXPECT_EQ(ReadFileBytes(OrderFolder(files_, order) + name), order.name);
+    }
+    std::sort(left.begin(), left.end());
     EXPECT_EQ(FolderListing(files_), left);
     EXPECT_FALSE(FileExists(SystemWinInit()));
     EXPECT_EQ(PendingRenameText(), "");
