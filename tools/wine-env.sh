@@ -2,7 +2,12 @@
 # a virtual display when there is none.
 #   prepare_wine PREFIX   makes the prefix if needed (64-bit, runs 32-bit programs too)
 #   start_display         starts Xvfb unless DISPLAY works; sets DISPLAY and XVFB_PID
+#   runs_32bit            true when this machine runs 32-bit programs, and so Wine runs the
+#                         x86 build; false where the kernel's 32-bit emulation is off
 
+# `wine` and `wineboot` through the loader this machine can run (tools/wine-bin/wine).
+PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-bin:$PATH"
+export PATH
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 XVFB_PID=""
@@ -54,4 +59,8 @@ prepare_wine() {
 # A Linux path as a Windows program sees it (drive Z: is the Linux root).
 windows_path() {
     printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
+}
+
+runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
 }
