@@ -2,8 +2,14 @@
 
 #include "app/AboutDlg.h"
 #include "app/StartWithWindows.h"
+#include "detect/ListFiles.h"
+#include "detect/ThreatRows.h"
+#include "neutralise/MoveFile.h"
+#include "neutralise/Restart.h"
 #include "res/resource.h"
 #include "ui/WinApp.h"
+
+#include <exception>
 
 const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
     ui::OnMessage(WM_SYSCOMMAND, &CSnoopsweepDlg::OnSysCommand),
@@ -103,4 +109,99 @@ void CSnoopsweepDlg::OnAbout() {
 
 void CSnoopsweepDlg::OnStartWithWindows() {
     app::ApplyStartWithWindows(m_startWithWindows.GetCheck() != BST_UNCHECKED);
+}
+
+// ---- The threat list and the scan ----
+
+void CSnoopsweepDlg::InitThreatList() {
+    const RECT rect = m_list.WindowRect();
+    const auto widths = detect::ColumnWidths(rect.right - rect.left);
+    for (int column = 0; column < 4; ++column)
+        m_list.InsertColumn(column, detect::kColumnHeadings[column], LVCFMT_CENTER, widths[column]);
+
+    m_list.SetExtendedStyle(0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+
+    // Image-list order: detected, blocked, allowed, detected and blocked, detected and allowed.
+    static const UINT kIcons[] = {IDI_DETECTED, IDI_BLOCKED, IDI_ALLOWED, IDI_DETECTED_BLOCKED,
+                                  IDI_DETECTED_ALLOWED};
+    if (m_imageList.Create(16, 16, 0, 8, 8)) {
+        for (UINT icon : kIcons)
+            m_imageList.Add(ui::WinApp::Current()->LoadIcon(icon));
+        // The list view destroys it with itself.
+        m_list.SetImageList(m_imageList.Release(), LVSIL_SMALL);
+    }
+}
+
+void CSnoopsweepDlg::LoadTrustMap() {
+    m_scan.ResetFlags();
+    const detect::ListFilePaths paths = detect::LoadTrustMap(m_trustMap, ui::ModuleFileName());
+    m_blockedListPath = paths.blocked;
+    m_allowedListPath = paths.allowed;
+}
+
+void CSnoopsweepDlg::SaveLists() {
+    detect::SaveListFiles(m_trustMap, {m_blockedListPath, m_allowedListPath});
+}
+
+void CSnoopsweepDlg::ScanOwnModules(UINT) {
+    // The scan reports nothing: a pass that fails (out of memory) simply ends, and the next
+    // tick scans again.
+    try {
+        m_scan.Tick();
+    } catch (const std::exception&) {
+    }
+}
+
+void CSnoopsweepDlg::OnAnalyse() {
+    try {
+        m_scan.Analyse();
+    } catch (const std::exception&) {
+    }
+}
+
+// ---- "Disabilita" and "Consenti" ----
+
+void CSnoopsweepDlg::OnDisable() {
+    RunCommand(neutralise::Command::Disable);
+}
+
+void CSnoopsweepDlg::OnAllow() {
+    RunCommand(neutralise::Command::Allow);
+}
+
+void CSnoopsweepDlg::RunCommand(neutralise::Command command) {
+    // The dialog and the system as the command sees them.
+    class Host : public neutralise::CommandHost {
+    public:
+        explicit Host(CSnoopsweepDlg& dialog) : dialog_(dialog) {}
+
+        int SelectionMark() override { return dialog_.m_list.GetSelectionMark(); }
+        long ItemData(int row) override {
+            return static_cast<long>(dialog_.m_list.GetItemData(row));
+        }
+        std::string RowPath(int row) override { return dialog_.m_list.GetItemText(row, 0); }
+        detect::ThreatList& Rows() override { return dialog_.m_threats; }
+        detect::VendorNames Vendor(const std::string& path) override {
+            return dialog_.m_platform.Vendor(path);
+        }
+        bool Rename(const std::string& source, const std::string& target) override {
+            return MoveFileWithFallback(source.c_str(), target.c_str()) != 0;
+        }
+        void ShowRefusal(const std::string& text) override { dialog_.MessageBox(text, MB_OK); }
+        bool AskRestart() override {
+            return ::MessageBoxA(nullptr, neutralise::kRestartQuestion, neutralise::kAlertCaption,
+                                 MB_YESNO | MB_ICONWARNING) == IDYES;
+        }
+        void ShowRenameFailure() override {
+            ::MessageBoxA(nullptr, neutralise::kRenameFailed, neutralise::kAlertCaption, MB_OK);
+        }
+        void RestartWindows() override { neutralise::RestartWindows(); }
+        void SaveLists() override { dialog_.SaveLists(); }
+
+    private:
+        CSnoopsweepDlg& dialog_;
+    };
+
+    Host host(*this);
+    neutralise::Run(command, m_trustMap, host);
 }

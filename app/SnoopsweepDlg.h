@@ -2,8 +2,9 @@
 #pragma once
 
 #include "detect/ScanCycle.h"
-#include "detect/SystemScan.h"
+#include "detect/ListViewThreatList.h"
 #include "detect/TrustMap.h"
+#include "detect/Win32ScanPlatform.h"
 #include "neutralise/Commands.h"
 #include "ui/Dialog.h"
 #include "ui/Window.h"
@@ -35,8 +36,6 @@ private:
 
     // Threat list: columns, extended styles and state icons.
     void InitThreatList();
-    // Adds a row for every blocked and allowed entry of the trust map.
-    void ShowListedEntries();
     // Trust map and list files; sets the scan's flags on the way.
     void LoadTrustMap();
     // Rewrites both list files from the trust map.
@@ -57,6 +56,6 @@ private:
     detect::TrustMap m_trustMap;
     // The scan: its tick counter, flags and reference times, and what it works on.
     detect::ListViewThreatList m_threats{m_list};
-    detect::SystemScan m_system{*this};
-    detect::ScanCycle m_scan{m_trustMap, m_threats, m_system};
+    detect::Win32ScanPlatform m_platform{*this};
+    detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform};
 };

@@ -7,7 +7,8 @@
 // row's place from the top, so that order costs time in proportion to the square of the count.
 #include "benchmarks/clock.h"
 #include "detect/ScanCycle.h"
-#include "detect/SystemScan.h"
+#include "detect/ListViewThreatList.h"
+#include "detect/Win32ScanPlatform.h"
 #include "detect/ThreatRows.h"
 #include "detect/TrustMap.h"
 #include "ui/WinApp.h"
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     NoWindow noWindow;
-    detect::SystemScan system(noWindow);
+    detect::Win32ScanPlatform system(noWindow);
 
     std::printf("%8s %12s %14s %14s %12s %8s %10s\n", "entries", "versions s", "rows first-on s",
                 "rows last-on s", "whole s", "rows", "find ms");

@@ -4,7 +4,8 @@
 //   scan_bench [dll-to-copy]        (default: inspect_plain.dll beside the program)
 #include "benchmarks/clock.h"
 #include "detect/ScanCycle.h"
-#include "detect/SystemScan.h"
+#include "detect/ListViewThreatList.h"
+#include "detect/Win32ScanPlatform.h"
 #include "detect/TrustMap.h"
 #include "ui/Handles.h"
 #include "base/Text.h"
@@ -47,9 +48,9 @@ int BareWalk() {
 }
 
 // The real system side, with the window taken as active and no key injected.
-class ActiveScan : public detect::SystemScan {
+class ActiveScan : public detect::Win32ScanPlatform {
 public:
-    using SystemScan::SystemScan;
+    using Win32ScanPlatform::Win32ScanPlatform;
     bool IsActive() override { return true; }
     void InjectF11() override {}
 };

@@ -1,11 +1,6 @@
-# Module inspection (inspect/): sources for snoopsweep_win, Windows tests and the benchmark.
-# Included by the top-level CMakeLists.txt in the Windows build, after test_support.
-
-# psapi and the tool-help functions are found at run time: nothing to link for them.
-target_sources(snoopsweep_win PRIVATE
-    ${CMAKE_SOURCE_DIR}/inspect/ModuleEnumerator.cpp
-    ${CMAKE_SOURCE_DIR}/inspect/FileVersionInfo.cpp
-)
+# Module inspection (inspect/): its test DLLs, its tests under Wine and its benchmark. The
+# sources themselves are in snoopsweep_win. Included by the top-level CMakeLists.txt in the
+# Windows build, after test_support.
 
 # ---- Test DLLs: no C runtime, an entry point that accepts every load, and for most a
 # version resource. Built next to the tests, which load or read them from there. ----
@@ -20,7 +15,6 @@ function(inspect_test_dll name)
     set_target_properties(${name} PROPERTIES
         PREFIX ""
         RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
-    target_compile_options(${name} PRIVATE ${SNOOPSWEEP_WARNINGS})
     target_link_options(${name} PRIVATE -nostdlib -Wl,-e,${INSPECT_DLL_ENTRY})
 endfunction()
 
@@ -39,7 +33,6 @@ add_executable(inspect_tests
     ${CMAKE_SOURCE_DIR}/tests/win/version_info_test.cpp
 )
 target_link_libraries(inspect_tests PRIVATE test_support gtest_main)
-target_compile_options(inspect_tests PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(inspect_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
 add_dependencies(inspect_tests ${INSPECT_TEST_DLLS})
 add_test(NAME ${CMAKE_SYSTEM_PROCESSOR}.inspect_tests COMMAND inspect_tests)
@@ -49,7 +42,6 @@ set_tests_properties(${CMAKE_SYSTEM_PROCESSOR}.inspect_tests PROPERTIES TIMEOUT 
 set(INSPECT_BENCH_DIR ${CMAKE_BINARY_DIR}/benchmarks)
 add_executable(module_walk_bench ${CMAKE_SOURCE_DIR}/benchmarks/module_walk_bench.cpp)
 target_link_libraries(module_walk_bench PRIVATE snoopsweep_win)
-target_compile_options(module_walk_bench PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(module_walk_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${INSPECT_BENCH_DIR})
 add_custom_command(TARGET module_walk_bench POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:inspect_plain> ${INSPECT_BENCH_DIR}/

@@ -1,17 +1,13 @@
-# Neutralisation (neutralise/): the rename with its reboot fallbacks, its tests under Wine and
-# its benchmark. Included by the top-level CMakeLists.txt in the Windows build, after
-# test_support and add_restart_test.
-
-target_sources(snoopsweep_win PRIVATE ${CMAKE_SOURCE_DIR}/neutralise/MoveFile.cpp)
+# Neutralisation (neutralise/): the rename's tests under Wine, with and without a restart, and
+# its benchmark. The sources themselves are in snoopsweep_win. Included by the top-level
+# CMakeLists.txt in the Windows build, after test_support and add_restart_test.
 
 # hold_file.exe: another process that holds a file open without sharing.
 add_executable(hold_file ${CMAKE_SOURCE_DIR}/tests/win/hold_file.cpp)
-target_compile_options(hold_file PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(hold_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
 
 add_executable(rename_tests ${CMAKE_SOURCE_DIR}/tests/win/move_file_test.cpp)
 target_link_libraries(rename_tests PRIVATE test_support gtest_main)
-target_compile_options(rename_tests PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(rename_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
 add_dependencies(rename_tests hold_file)
 
@@ -25,5 +21,4 @@ add_restart_test(rename_restart_test rename_tests "restart files")
 # ---- Benchmark: the WinInit.Ini edit of a large file against a plain memmove. ----
 add_executable(wininit_bench ${CMAKE_SOURCE_DIR}/benchmarks/wininit_bench.cpp)
 target_link_libraries(wininit_bench PRIVATE snoopsweep_win test_support)
-target_compile_options(wininit_bench PRIVATE ${SNOOPSWEEP_WARNINGS})
 set_target_properties(wininit_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)

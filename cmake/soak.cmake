@@ -4,7 +4,6 @@
 # CMakeLists.txt in the Windows build, after the keylogger fixture.
 add_executable(soak tests/e2e/soak.cpp tests/e2e/program.cpp)
 target_link_libraries(soak PRIVATE keylogger_support test_support psapi)
-target_compile_options(soak PRIVATE ${SNOOPSWEEP_WARNINGS})
 # Beside the test programs, whose fixture DLLs and installer it uses.
 set_target_properties(soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
 add_dependencies(soak Snoopsweep keylogger_fixture)

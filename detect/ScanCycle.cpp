@@ -1,5 +1,6 @@
 #include "detect/ScanCycle.h"
 
+#include "base/ScopeExit.h"
 #include "base/Text.h"
 
 namespace detect {
@@ -7,30 +8,6 @@ namespace detect {
 namespace {
 
 const char* const kCoreLibraries[3] = {"kernel32.dll", "gdi32.dll", "user32.dll"};
-
-// Holds the list's redrawing for the scope of many writes.
-class UpdateGuard {
-public:
-    explicit UpdateGuard(ThreatList& list) : list_(list) { list_.BeginUpdate(); }
-    ~UpdateGuard() { list_.EndUpdate(); }
-    UpdateGuard(const UpdateGuard&) = delete;
-    UpdateGuard& operator=(const UpdateGuard&) = delete;
-
-private:
-    ThreatList& list_;
-};
-
-// Clears the busy flag however a pass ends.
-class BusyGuard {
-public:
-    explicit BusyGuard(bool& busy) : busy_(busy) { busy_ = true; }
-    ~BusyGuard() { busy_ = false; }
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-
-private:
-    bool& busy_;
-};
 
 } // namespace
 
@@ -57,8 +34,8 @@ void ScanCycle::Tick() {
     if (firstTick_ && !listedShown_)
         ShowListedEntries();
 
-    if (system_.IsActive()) {
-        system_.InjectF11();
+    if (platform_.IsActive()) {
+        platform_.InjectF11();
     } else {
         // Counts inactive ticks only; wraps rather than overflowing after decades.
         tickCount_ = static_cast<int32_t>(static_cast<uint32_t>(tickCount_) + 1u);
@@ -68,9 +45,10 @@ void ScanCycle::Tick() {
 
     if (busy_)
         return;
-    BusyGuard guard(busy_);
+    busy_ = true;
+    const auto idle = base::ScopeExit([this] { busy_ = false; });
     const bool calibrating = firstTick_;
-    system_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
+    platform_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
     firstTick_ = false;
 }
 
@@ -83,7 +61,8 @@ void ScanCycle::Analyse() {
 
 void ScanCycle::ShowListedEntries() {
     listedShown_ = true;
-    UpdateGuard batch(list_);
+    list_.BeginUpdate();
+    const auto redraw = base::ScopeExit([this] { list_.EndUpdate(); });
     // The list places each row by its text. Some list controls look for the place from the
     // top, one row after another, so rows are put in from the last key to the first: each then
     // belongs at or near the top, and many thousands of entries fill the list in moments
@@ -96,7 +75,7 @@ void ScanCycle::ShowListedEntries() {
             state = RowState::Allowed;
         else
             return;
-        const VendorNames names = system_.Vendor(key);
+        const VendorNames names = platform_.Vendor(key);
         list_.Insert(MakeRow(state, key, names.company, names.product));
     });
 }
@@ -107,7 +86,7 @@ void ScanCycle::Examine(const std::string& path, bool calibrating) {
         if (calibrating) {
             for (int i = 0; i < 3; ++i) {
                 if (bareName == kCoreLibraries[i])
-                    references_[i] = system_.CreationTime(path);
+                    references_[i] = platform_.CreationTime(path);
             }
         }
         return;
@@ -115,10 +94,10 @@ void ScanCycle::Examine(const std::string& path, bool calibrating) {
     if (calibrating)
         return;
 
-    const VendorNames names = system_.Vendor(path);
+    const VendorNames names = platform_.Vendor(path);
     const int row = list_.Find(path);
     if (row < 0) {
-        if (!NearAnyReference(system_.CreationTime(path), references_) && !NamesMicrosoft(names))
+        if (!NearAnyReference(platform_.CreationTime(path), references_) && !NamesMicrosoft(names))
             list_.Insert(MakeRow(RowState::Detected, path, names.company, names.product));
         else
             map_.Set(bareName, kTrusted);

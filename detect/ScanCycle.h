@@ -1,7 +1,7 @@
 // The detector: once a tick it looks at the modules loaded in the program's own process and
 // lists every one that is not a known system library, not from a "microsoft" vendor and not
 // created within 13 hours of the system's core libraries. Portable: the system is reached
-// through ScanSystem, the rows through ThreatList.
+// through ScanPlatform, the rows through ThreatList.
 #pragma once
 
 #include "detect/ThreatRows.h"
@@ -20,10 +20,11 @@ struct VendorNames {
     std::string product;
 };
 
-// What a pass needs from the system.
-class ScanSystem {
+// What a pass needs from the system: the port that the Win32 side (Win32ScanPlatform) and the
+// tests' fakes implement.
+class ScanPlatform {
 public:
-    virtual ~ScanSystem() = default;
+    virtual ~ScanPlatform() = default;
     // True when the program's window is the active window of its thread.
     virtual bool IsActive() = 0;
     // Presses and releases F11 in the system's input.
@@ -50,8 +51,8 @@ bool NamesMicrosoft(const VendorNames& names);
 
 class ScanCycle {
 public:
-    ScanCycle(TrustMap& map, ThreatList& list, ScanSystem& system)
-        : map_(map), list_(list), system_(system) {}
+    ScanCycle(TrustMap& map, ThreatList& list, ScanPlatform& platform)
+        : map_(map), list_(list), platform_(platform) {}
 
     // Set while the trust map loads: the next complete pass calibrates.
     void ResetFlags() {
@@ -80,7 +81,7 @@ private:
 
     TrustMap& map_;
     ThreatList& list_;
-    ScanSystem& system_;
+    ScanPlatform& platform_;
     int32_t tickCount_ = -1;
     bool busy_ = false;
     bool firstTick_ = true;

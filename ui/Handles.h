@@ -1,47 +1,13 @@
-// RAII owners for Win32 handles, libraries, views and memory.
+// RAII owners for Win32 handles, libraries, views, memory and image lists.
 #pragma once
+
+#include "base/Unique.h"
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 namespace ui {
-
-// Owns one handle-like value and releases it with Traits::Close when it goes.
-template <class Traits> class Unique {
-public:
-    using Type = typename Traits::Type;
-
-    Unique() noexcept : value_(Traits::Invalid()) {}
-    explicit Unique(Type value) noexcept : value_(value) {}
-    ~Unique() { reset(); }
-
-    Unique(Unique&& other) noexcept : value_(other.release()) {}
-    Unique& operator=(Unique&& other) noexcept {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    Unique(const Unique&) = delete;
-    Unique& operator=(const Unique&) = delete;
-
-    Type get() const noexcept { return value_; }
-    bool valid() const noexcept { return value_ != Traits::Invalid(); }
-    explicit operator bool() const noexcept { return valid(); }
-
-    Type release() noexcept {
-        Type value = value_;
-        value_ = Traits::Invalid();
-        return value;
-    }
-
-    void reset(Type value = Traits::Invalid()) noexcept {
-        if (value_ != Traits::Invalid())
-            Traits::Close(value_);
-        value_ = value;
-    }
-
-private:
-    Type value_;
-};
 
 // Kernel objects whose "none" is null: processes, threads, mappings, snapshots' peers.
 struct KernelHandleTraits {
@@ -87,6 +53,14 @@ struct RegKeyTraits {
     static void Close(Type k) { ::RegCloseKey(k); }
 };
 
+struct ImageListTraits {
+    using Type = HIMAGELIST;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type list) { ::ImageList_Destroy(list); }
+};
+
+template <class Traits> using Unique = base::Unique<Traits>;
+
 using Handle = Unique<KernelHandleTraits>;
 using FileHandle = Unique<FileHandleTraits>;
 using Library = Unique<LibraryTraits>;
@@ -94,5 +68,6 @@ using FindHandle = Unique<FindTraits>;
 using MappedView = Unique<ViewTraits>;
 using LocalMemory = Unique<LocalMemoryTraits>;
 using RegKey = Unique<RegKeyTraits>;
+using ImageListHandle = Unique<ImageListTraits>;
 
 } // namespace ui

@@ -29,31 +29,36 @@ HIMAGELIST ListCtrl::SetImageList(HIMAGELIST list, int kind) const {
         Send(LVM_SETIMAGELIST, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(list)));
 }
 
-int ListCtrl::InsertItem(UINT mask, int item, const std::string& text, UINT state, UINT stateMask,
-                         int image, LPARAM data) const {
-    LVITEMA info = {};
-    info.mask = mask;
-    info.iItem = item;
-    info.pszText = const_cast<char*>(text.c_str());
-    info.state = state;
-    info.stateMask = stateMask;
-    info.iImage = image;
-    info.lParam = data;
-    return static_cast<int>(Send(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&info)));
-}
+namespace {
 
-BOOL ListCtrl::SetItem(int item, int subItem, UINT mask, const std::string& text, int image,
-                       UINT state, UINT stateMask, LPARAM data) const {
+// The call behind every write of a row: LVM_INSERTITEMA or LVM_SETITEMA with one LVITEMA,
+// state and state mask 0.
+int SendItem(const ListCtrl& list, UINT message, UINT mask, int item, int subItem,
+             const std::string& text, int image, LPARAM data) {
     LVITEMA info = {};
     info.mask = mask;
     info.iItem = item;
     info.iSubItem = subItem;
     info.pszText = const_cast<char*>(text.c_str());
-    info.state = state;
-    info.stateMask = stateMask;
     info.iImage = image;
     info.lParam = data;
-    return static_cast<BOOL>(Send(LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&info)));
+    return static_cast<int>(list.Send(message, 0, reinterpret_cast<LPARAM>(&info)));
+}
+
+constexpr UINT kTextImageData = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+
+} // namespace
+
+int ListCtrl::InsertItem(int item, const std::string& text, int image, LPARAM data) const {
+    return SendItem(*this, LVM_INSERTITEMA, kTextImageData, item, 0, text, image, data);
+}
+
+BOOL ListCtrl::SetItem(int item, const std::string& text, int image, LPARAM data) const {
+    return SendItem(*this, LVM_SETITEMA, kTextImageData, item, 0, text, image, data);
+}
+
+BOOL ListCtrl::SetItemText(int item, int subItem, const std::string& text) const {
+    return SendItem(*this, LVM_SETITEMA, LVIF_TEXT, item, subItem, text, 0, 0);
 }
 
 std::string ListCtrl::GetItemText(int item, int subItem, int capacity) const {
@@ -94,21 +99,13 @@ int ListCtrl::FindItem(const std::string& text) const {
         Send(LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
 }
 
-ImageList::~ImageList() {
-    if (list_ && owned_)
-        ::ImageList_Destroy(list_);
-}
-
 bool ImageList::Create(int cx, int cy, UINT flags, int initial, int grow) {
-    if (list_ && owned_)
-        ::ImageList_Destroy(list_);
-    list_ = ::ImageList_Create(cx, cy, flags, initial, grow);
-    owned_ = list_ != nullptr;
-    return list_ != nullptr;
+    list_.reset(::ImageList_Create(cx, cy, flags, initial, grow));
+    return static_cast<bool>(list_);
 }
 
 int ImageList::Add(HICON icon) const {
-    return list_ ? ::ImageList_ReplaceIcon(list_, -1, icon) : -1;
+    return list_ ? ::ImageList_ReplaceIcon(list_.get(), -1, icon) : -1;
 }
 
 } // namespace ui

@@ -1,6 +1,9 @@
 // Thin wrappers over child windows of a dialog: a base with the handle, a button and a
-// list-view control. They own nothing: the dialog's window owns its controls.
+// list-view control, and an image list for it. The controls' wrappers own nothing: the dialog's
+// window owns its controls.
 #pragma once
+
+#include "ui/Handles.h"
 
 #include <windows.h>
 
@@ -35,11 +38,13 @@ public:
     DWORD SetExtendedStyle(DWORD mask, DWORD style) const;
     HIMAGELIST SetImageList(HIMAGELIST list, int kind) const;
 
-    // Inserts a row; returns its index after sorting, or -1.
-    int InsertItem(UINT mask, int item, const std::string& text, UINT state, UINT stateMask,
-                   int image, LPARAM data) const;
-    BOOL SetItem(int item, int subItem, UINT mask, const std::string& text, int image, UINT state,
-                 UINT stateMask, LPARAM data) const;
+    // Inserts a row with its column-0 text, icon and item data, asking for index `item`;
+    // returns the index it has after sorting, or -1.
+    int InsertItem(int item, const std::string& text, int image, LPARAM data) const;
+    // Rewrites a row's column-0 text, icon and item data.
+    BOOL SetItem(int item, const std::string& text, int image, LPARAM data) const;
+    // Rewrites the text of one cell.
+    BOOL SetItemText(int item, int subItem, const std::string& text) const;
     // The text of one cell read into a buffer of `capacity` bytes (at most capacity - 1 used).
     std::string GetItemText(int item, int subItem, int capacity = MAX_PATH) const;
     LPARAM GetItemData(int item) const;
@@ -50,25 +55,17 @@ public:
     BOOL DeleteAllItems() const { return static_cast<BOOL>(Send(LVM_DELETEALLITEMS)); }
 };
 
-// An image list that this object destroys unless it has been handed to a control.
+// An image list, destroyed with this object unless released to a control that takes it over.
 class ImageList {
 public:
-    ImageList() = default;
-    ~ImageList();
-    ImageList(const ImageList&) = delete;
-    ImageList& operator=(const ImageList&) = delete;
-
     bool Create(int cx, int cy, UINT flags, int initial, int grow);
     // Appends an icon, shrunk to the list's image size; returns its index or -1.
     int Add(HICON icon) const;
-    HIMAGELIST Get() const noexcept { return list_; }
-    // A list view without LVS_SHAREIMAGELISTS destroys its image lists itself: once handed
-    // over, this object only keeps the handle.
-    void HandOver() noexcept { owned_ = false; }
+    // For a list view without LVS_SHAREIMAGELISTS, which destroys its image lists itself.
+    HIMAGELIST Release() noexcept { return list_.release(); }
 
 private:
-    HIMAGELIST list_ = nullptr;
-    bool owned_ = false;
+    ImageListHandle list_;
 };
 
 } // namespace ui

@@ -16,7 +16,7 @@ using detect::ScanCycle;
 constexpr int64_t kDay = 24 * 3600;
 constexpr int64_t kSystemTime = 13'000'000'000; // when the system's libraries were made
 
-class FakeSystem : public detect::ScanSystem {
+class FakeSystem : public detect::ScanPlatform {
 public:
     bool active = false;
     int f11 = 0;
