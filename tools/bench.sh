@@ -2,10 +2,8 @@
 # Runs the benchmarks under Wine for x64 and x86 and prints their figures. Not part of the
 # tests: figures on a shared machine vary from run to run.
 #   tools/bench.sh [seconds]     (how long the CPU share is measured; default 60)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
-cd "$root"
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 seconds=${1:-60}
 
 tools/setup.sh
@@ -16,7 +14,13 @@ start_display
 prepare_wine "$build_root/wine"
 trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
 
-for build in win64 win32; do
+builds=(win64)
+if runs_32bit; then
+    builds+=(win32)
+else
+    echo "== win32: not run, this machine runs no 32-bit programs"
+fi
+for build in "${builds[@]}"; do
     echo "== $build: module walks"
     wine "$build_root/$build/benchmarks/module_walk_bench.exe"
     echo "== $build: one scan pass against a bare tool-help walk"

@@ -2,11 +2,8 @@
 # Builds Snoopsweep: the native unit tests and tools, and the x64 and x86 Windows programs
 # and their tests. Incremental: only what changed is rebuilt.
 #   tools/build.sh [native|win64|win32 ...]     (default: all three)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-# Where builds go; another folder keeps a second checkout or work tree apart.
-build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
-jobs=$(nproc 2>/dev/null || echo 2)
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 
 configure_and_build() {
     local name=$1; shift

@@ -5,12 +5,9 @@
 #   tools/fuzz.sh [--short [SECONDS] | --runs N] [TARGET...]
 #     --short      each target for a few seconds (default 5), as the tests do
 #     --runs N     each target for N executions (default 1000000)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-# Where builds go; another folder keeps a second checkout or work tree apart.
-build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 dir="$build_root/fuzz"
-jobs=$(nproc 2>/dev/null || echo 2)
 
 limit=(-runs=1000000)
 targets=()

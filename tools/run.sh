@@ -5,11 +5,8 @@
 # prints, and keeps running until interrupted (Ctrl+C). With --keylogger it first installs
 # the tests' keylogger (a global keyboard hook from a DLL dated 40 days back), so that
 # Snoopsweep has something to find.
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-# Where builds go; another folder keeps a second checkout or work tree apart.
-build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
-cd "$root"
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 
 build=win64
 keylogger=no
@@ -26,6 +23,11 @@ tools/setup.sh
 tools/build.sh "$build"
 # shellcheck source=tools/wine-env.sh
 source tools/wine-env.sh
+if [ "$build" = win32 ] && ! runs_32bit; then
+    echo "This machine runs no 32-bit programs (its kernel's 32-bit emulation is off), so Wine" >&2
+    echo "cannot run the x86 build here: it is built in $build_root/win32." >&2
+    exit 1
+fi
 start_display
 prepare_wine "$build_root/wine-run"
 

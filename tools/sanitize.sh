@@ -2,12 +2,9 @@
 # Builds the native unit tests under AddressSanitizer and UndefinedBehaviorSanitizer and runs
 # them. Any report stops the test that made it, which then fails.
 #   tools/sanitize.sh     (clang++ when installed, else g++; CXX chooses another)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-# Where builds go; another folder keeps a second checkout or work tree apart.
-build_root=${SNOOPSWEEP_BUILD_DIR:-$root/build}
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 dir="$build_root/asan"
-jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ -z "${CXX:-}" ]; then
     if command -v clang++ >/dev/null; then

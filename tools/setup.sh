@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Snoopsweep needs on Debian, if it is missing.
 # Runs as root (or through sudo); does nothing when everything is there.
-set -euo pipefail
+# shellcheck source=tools/common.sh
+source "$(dirname "$0")/common.sh"
 
 packages=(cmake make g++ libgtest-dev googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
