@@ -31,8 +31,9 @@ double CpuSeconds(HANDLE process) {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 }
 
-// Under Wine the system keeps no CPU times for other processes; there they come from Linux's
-// /proc (drive Z: is the Linux root), found by the program's path on its command line.
+// Under Wine, GetProcessTimes on another process gives the caller's own times; there the
+// program's come from Linux's /proc (drive Z: is the Linux root), found by the program's path
+// on its command line. -1 where there is no such process (on Windows).
 double LinuxCpuSeconds(const std::string& programPath) {
     WIN32_FIND_DATAA data;
     ui::FindHandle find(::FindFirstFileA("Z:\\proc\\*", &data));
@@ -110,9 +111,20 @@ int main(int argc, char** argv) {
         }
         latencies.push_back(bench::Seconds() - start);
     }
-    std::sort(latencies.begin(), latencies.end());
-    std::printf("detection latency over %d hooks: median %.2f s, min %.2f s, max %.2f s\n", hooks,
-                latencies[latencies.size() / 2], latencies.front(), latencies.back());
+    if (!latencies.empty()) {
+        std::printf("each hook in turn:");
+        for (const double latency : latencies)
+            std::printf(" %.3f", latency);
+        std::printf(" s\n");
+        std::sort(latencies.begin(), latencies.end());
+        // Of an even count, the median is the mean of the middle two.
+        const size_t middle = latencies.size() / 2;
+        const double median = latencies.size() % 2 != 0
+                                  ? latencies[middle]
+                                  : (latencies[middle - 1] + latencies[middle]) / 2;
+        std::printf("detection latency over %d hooks: median %.3f s, min %.3f s, max %.3f s\n",
+                    hooks, median, latencies.front(), latencies.back());
+    }
 
     // CPU share while the window stays active, with the hooks loaded and listed.
     const bool active = ::GetForegroundWindow() == program.Dialog();
@@ -120,11 +132,11 @@ int main(int argc, char** argv) {
     const double linuxStart = LinuxCpuSeconds(program.Path());
     const double wallStart = bench::Seconds();
     ::WaitForSingleObject(program.Process().Handle(), static_cast<DWORD>(seconds) * 1000);
-    double cpu = CpuSeconds(program.Process().Handle()) - cpuStart;
+    const double cpu = linuxStart >= 0 ? LinuxCpuSeconds(program.Path()) - linuxStart
+                                       : CpuSeconds(program.Process().Handle()) - cpuStart;
     const double wall = bench::Seconds() - wallStart;
-    if (cpu <= 0 && linuxStart >= 0)
-        cpu = LinuxCpuSeconds(program.Path()) - linuxStart;
-    std::printf("CPU while %s for %.0f s: %.3f s, %.2f%% of one core\n",
-                active ? "active" : "NOT active", wall, cpu, 100.0 * cpu / wall);
+    std::printf("CPU while %s for %.0f s: %.3f s, %.2f%% of one core (%s)\n",
+                active ? "active" : "NOT active", wall, cpu, 100.0 * cpu / wall,
+                linuxStart >= 0 ? "Linux /proc" : "GetProcessTimes");
     return 0;
 }

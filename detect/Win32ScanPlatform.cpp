@@ -6,6 +6,13 @@
 
 namespace detect {
 
+namespace {
+
+// How long a tick waits at most for its F11 to reach this thread.
+constexpr ULONGLONG kKeyWaitMs = 50;
+
+} // namespace
+
 bool Win32ScanPlatform::IsActive() {
     return window_.Hwnd() != nullptr && ::GetActiveWindow() == window_.Hwnd();
 }
@@ -13,6 +20,19 @@ bool Win32ScanPlatform::IsActive() {
 void Win32ScanPlatform::InjectF11() {
     ::keybd_event(VK_F11, 0, 0, 0);
     ::keybd_event(VK_F11, 0, KEYEVENTF_KEYUP, 0);
+    // The system calls the keyboard hooks, and loads their DLLs here, when this thread looks
+    // at the key. Looking at it now, without taking it off the queue, lets this tick's pass
+    // find them rather than the next one's; the dialog still reads the key afterwards. The key
+    // may take a moment to arrive: wait for it, woken by keyboard input only, and not for long.
+    const ULONGLONG deadline = ::GetTickCount64() + kKeyWaitMs;
+    MSG key;
+    while (!::PeekMessageA(&key, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE | PM_QS_INPUT)) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline ||
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_KEY,
+                                          0) != WAIT_OBJECT_0)
+            return;
+    }
 }
 
 void Win32ScanPlatform::ForEachModule(const std::function<void(const std::string&)>& visit) {

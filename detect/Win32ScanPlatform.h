@@ -18,6 +18,8 @@ public:
     explicit Win32ScanPlatform(const ui::Dialog& window) : window_(window) {}
 
     bool IsActive() override;
+    // Also lets the key reach this thread's queue, where it stays for the dialog, so that the
+    // keyboard hooks it calls have their DLLs loaded when this returns; waits 50 ms at most.
     void InjectF11() override;
     void ForEachModule(const std::function<void(const std::string&)>& visit) override;
     std::optional<int64_t> CreationTime(const std::string& path) override;

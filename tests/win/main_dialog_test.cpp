@@ -1,7 +1,9 @@
 // The main dialog in this process, with the program's own resources: what another process
 // cannot see of it under Wine (icon handles, the system menu).
 #include "app/SnoopsweepDlg.h"
+#include "detect/Win32ScanPlatform.h"
 #include "res/resource.h"
+#include "tests/e2e/keylogger.h"
 #include "tests/support/in_process.h"
 #include "tests/support/process.h"
 #include "tests/support/remote_ui.h"
@@ -80,6 +82,38 @@ TEST(MainDialog, IconsAndSystemMenuEntry) {
     EXPECT_EQ(last.text, "&About Snoopsweep...");
     EXPECT_TRUE(separator.type & MFT_SEPARATOR);
     EXPECT_TRUE(aboutFromMenu);
+}
+
+// A tick's F11 has the system load the keyboard hooks' DLLs before the tick's pass, and still
+// leaves the key for the dialog to read.
+TEST(ScanPlatform, F11BringsTheHookDllsInAtOnceAndStaysQueued) {
+    ScratchFolder folder("scan f11"); // the DLL stays loaded here: the folder may outlive this
+    const std::string hook = folder.Path() + "spy hook.dll";
+    ASSERT_TRUE(::CopyFileA(FixtureDll("kbhook_plain.dll").c_str(), hook.c_str(), FALSE));
+    const HWND window = ::CreateWindowExA(0, "STATIC", "F11", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                          0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ::SetForegroundWindow(window);
+    ASSERT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == window; }));
+    MSG stale; // keys that earlier tests left in this thread's queue
+    while (::PeekMessageA(&stale, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    TestKeylogger keylogger;
+    ASSERT_TRUE(keylogger.Install(hook));
+    ASSERT_EQ(::GetModuleHandleA(hook.c_str()), nullptr);
+
+    const ui::Dialog notShown(IDD_SNOOPSWEEP_DIALOG);
+    detect::Win32ScanPlatform(notShown).InjectF11();
+    EXPECT_NE(::GetModuleHandleA(hook.c_str()), nullptr);
+    for (const UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+        MSG key = {};
+        EXPECT_TRUE(WaitFor([&] {
+            return ::PeekMessageA(&key, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) != FALSE;
+        }));
+        EXPECT_EQ(key.message, message);
+        EXPECT_EQ(key.wParam, static_cast<WPARAM>(VK_F11));
+    }
+    ::DestroyWindow(window);
 }
 
 } // namespace
