@@ -67,9 +67,13 @@ std::string OwnDirectory() {
 }
 
 ScratchFolder::ScratchFolder(const std::string& name) {
+    // Numbered, so that each is new: one that an earlier test could not remove whole (a program
+    // it ran still ending, its file still held) is never handed out again.
+    static int made = 0;
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
-    path_ = std::string(temp) + name + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+    path_ = std::string(temp) + name + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
+            std::to_string(++made) + "\\";
     ::CreateDirectoryA(path_.c_str(), nullptr);
 }
 
