@@ -1,5 +1,5 @@
-// Owns one handle-like value and releases it when it goes. Portable: the traits name the
-// value's type, its "none" and how it is released.
+// The owner of one handle-like value. Portable: the traits name the value's type, its "none"
+// and how it is released; ui/Handles.h has those of the Win32 handles.
 #pragma once
 
 namespace base {
