@@ -4,6 +4,7 @@
 #include "detect/ScanCycle.h"
 #include "detect/ListViewThreatList.h"
 #include "detect/TrustMap.h"
+#include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
 #include "neutralise/Commands.h"
 #include "ui/Dialog.h"
@@ -54,8 +55,11 @@ private:
     ui::Button m_startWithWindows;
     HICON m_hIcon;
     detect::TrustMap m_trustMap;
-    // The scan: its tick counter, flags and reference times, and what it works on.
+    // The scan: its tick counter, flags and reference times, and what it works on; the
+    // keyboard probes, with their votes.
     detect::ListViewThreatList m_threats{m_list};
     detect::Win32ScanPlatform m_platform{*this};
-    detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform};
+    detect::Win32ProbePlatform m_probePlatform;
+    detect::KeyboardProbes m_probes{m_probePlatform};
+    detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes};
 };

@@ -21,8 +21,9 @@ add_kbhook(kbhook_plain)
 add_kbhook(kbhook_ms ${CMAKE_SOURCE_DIR}/tests/e2e/fixture/kbhook_ms.rc)
 
 # hook_installer.exe plants a hook from one of them; key_reader.exe is a window that reads
-# keys, so that the DLL has a process to go into that the test can end.
-foreach(program hook_installer key_reader)
+# keys, so that the DLL has a process to go into that the test can end. key_spy.exe reads keys
+# without a DLL (a low-level hook, a poller, a hotkey grabber) or looks like it does.
+foreach(program hook_installer key_reader key_spy)
     add_executable(${program} tests/e2e/fixture/${program}.cpp)
     target_include_directories(${program} PRIVATE ${CMAKE_SOURCE_DIR})
     target_link_options(${program} PRIVATE -s)

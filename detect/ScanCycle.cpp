@@ -34,9 +34,12 @@ void ScanCycle::Tick() {
     if (firstTick_ && !listedShown_)
         ShowListedEntries();
 
-    if (platform_.IsActive()) {
+    const bool active = platform_.IsActive();
+    if (active) {
         platform_.InjectF11();
     } else {
+        if (probes_)
+            probes_->Pause();
         // Counts inactive ticks only; wraps rather than overflowing after decades.
         tickCount_ = static_cast<int32_t>(static_cast<uint32_t>(tickCount_) + 1u);
         if (tickCount_ % 3 != 0)
@@ -48,7 +51,13 @@ void ScanCycle::Tick() {
     busy_ = true;
     const auto idle = base::ScopeExit([this] { busy_ = false; });
     const bool calibrating = firstTick_;
+    if (active && probes_)
+        probes_->RunActive();
     platform_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
+    if (probes_ && !calibrating) {
+        for (const std::string& key : probes_->Findings())
+            ListFinding(key);
+    }
     firstTick_ = false;
 }
 
@@ -75,7 +84,8 @@ void ScanCycle::ShowListedEntries() {
             state = RowState::Allowed;
         else
             return;
-        const VendorNames names = platform_.Vendor(key);
+        // A finding without a file has no names to read.
+        const VendorNames names = IsFileless(key) ? VendorNames{} : platform_.Vendor(key);
         list_.Insert(MakeRow(state, key, names.company, names.product));
     });
 }
@@ -104,6 +114,19 @@ void ScanCycle::Examine(const std::string& path, bool calibrating) {
         return;
     }
 
+    MarkActive(row, path, names);
+}
+
+void ScanCycle::ListFinding(const std::string& key) {
+    // No trust rule applies: there is no file to date or to read a vendor from.
+    const int row = list_.Find(key);
+    if (row < 0)
+        list_.Insert(MakeRow(RowState::Detected, key, "", ""));
+    else
+        MarkActive(row, key, {});
+}
+
+void ScanCycle::MarkActive(int row, const std::string& path, const VendorNames& names) {
     std::string verdict;
     if (!map_.Lookup(path, verdict))
         return;

@@ -1,9 +1,11 @@
 // The detector: once a tick it looks at the modules loaded in the program's own process and
 // lists every one that is not a known system library, not from a "microsoft" vendor and not
-// created within 13 hours of the system's core libraries. Portable: the system is reached
-// through ScanPlatform, the rows through ThreatList.
+// created within 13 hours of the system's core libraries; with the keyboard probes, it also
+// lists the keyloggers that they find. Portable: the system is reached through ScanPlatform
+// (and ProbePlatform), the rows through ThreatList.
 #pragma once
 
+#include "detect/KeyboardProbes.h"
 #include "detect/ThreatRows.h"
 #include "detect/TrustMap.h"
 
@@ -51,8 +53,11 @@ bool NamesMicrosoft(const VendorNames& names);
 
 class ScanCycle {
 public:
-    ScanCycle(TrustMap& map, ThreatList& list, ScanPlatform& platform)
-        : map_(map), list_(list), platform_(platform) {}
+    // `probes`, when given, run on every tick with the window in front, and their findings
+    // are listed by every pass after calibration.
+    ScanCycle(TrustMap& map, ThreatList& list, ScanPlatform& platform,
+              KeyboardProbes* probes = nullptr)
+        : map_(map), list_(list), platform_(platform), probes_(probes) {}
 
     // Set while the trust map loads: the next complete pass calibrates.
     void ResetFlags() {
@@ -78,10 +83,15 @@ public:
 
 private:
     void Examine(const std::string& path, bool calibrating);
+    // Lists a finding of the probes, or marks its row active.
+    void ListFinding(const std::string& key);
+    // Marks the row of a loaded module or a present finding active, with its verdict.
+    void MarkActive(int row, const std::string& path, const VendorNames& names);
 
     TrustMap& map_;
     ThreatList& list_;
     ScanPlatform& platform_;
+    KeyboardProbes* probes_;
     int32_t tickCount_ = -1;
     bool busy_ = false;
     bool firstTick_ = true;

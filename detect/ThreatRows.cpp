@@ -8,6 +8,10 @@ std::array<int, 4> ColumnWidths(int listWidth) {
     return {listWidth * 15 / 32, listWidth * 5 / 32, listWidth * 6 / 32, listWidth * 6 / 32};
 }
 
+bool IsFileless(const std::string& key) {
+    return key == kLowLevelHookKey || key == kKeyStatePollerKey || key == kHotkeyGrabberKey;
+}
+
 Row MakeRow(RowState state, const std::string& path, const std::string& company,
             const std::string& product) {
     // Status text, icon and verdict code of each state, in the order of RowState.

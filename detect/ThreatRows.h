@@ -36,6 +36,16 @@ enum VerdictCode : long {
     kCodeAllowed = 2,
 };
 
+// Column 0 of the findings that have no file: keyloggers that read keys without a DLL of
+// theirs in the program (detect/KeyboardProbes.h). They are listed, allowed and remembered by
+// these keys as a module is by its path.
+constexpr const char kLowLevelHookKey[] = "[hook di tastiera a basso livello]";
+constexpr const char kKeyStatePollerKey[] = "[lettura continua dello stato dei tasti]";
+constexpr const char kHotkeyGrabberKey[] = "[tasti intercettati come scelte rapide]";
+
+// True for the key of a finding that has no file.
+bool IsFileless(const std::string& key);
+
 enum class RowState { Detected, DetectedBlocked, DetectedAllowed, Blocked, Allowed };
 
 // Everything one write puts in a row: all four texts, the icon and the item data.

@@ -25,6 +25,16 @@ void Run(Command command, detect::TrustMap& map, CommandHost& host) {
     }
 
     const std::string path = host.RowPath(row);
+    if (detect::IsFileless(path)) {
+        if (disable) {
+            host.ShowRefusal(kNoFileToDisable);
+            return;
+        }
+        map.Set(path, detect::kAllowed);
+        host.Rows().Update(row, detect::MakeRow(detect::RowState::Allowed, path, "", ""));
+        host.SaveLists();
+        return;
+    }
     const std::optional<std::string> disabled = DisabledName(path);
     bool renamed = false;
     if (disabled)

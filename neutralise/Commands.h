@@ -29,6 +29,10 @@ constexpr const char kRestartQuestion[] =
     "Per rendere effettive le modifiche devi riavviare il computer. Vuoi riavviarlo adesso?   ";
 constexpr const char kRenameFailed[] = "Non posso rinominare: accesso negato  ";
 constexpr const char kAlertCaption[] = "Allerta";
+// "Disabilita" on a finding that has no file, such as a low-level hook.
+constexpr const char kNoFileToDisable[] =
+    "Questo rilevamento non ha un file da disabilitare: chiudi il programma che legge la "
+    "tastiera.   ";
 
 // What a command needs from the dialog and the system.
 class CommandHost {
@@ -44,7 +48,8 @@ public:
     // Renames now, at the next restart, or through WinInit.Ini; false when none worked. May
     // raise a base::FileError, which ends the command there.
     virtual bool Rename(const std::string& source, const std::string& target) = 0;
-    // The refusal box, owned by the dialog and captioned with the program's title.
+    // A box owned by the dialog, captioned with the program's title, OK only: the refusals,
+    // and the notice that a finding has no file to disable.
     virtual void ShowRefusal(const std::string& text) = 0;
     // The ownerless "Allerta" boxes.
     virtual bool AskRestart() = 0;
@@ -54,7 +59,9 @@ public:
     virtual void SaveLists() = 0;
 };
 
-// Runs one command on the selected row.
+// Runs one command on the selected row. A finding without a file (detect::IsFileless) has
+// nothing to rename: "Consenti" only records and shows the verdict and saves the lists,
+// "Disabilita" says that the program behind it must be closed and changes nothing.
 void Run(Command command, detect::TrustMap& map, CommandHost& host);
 
 } // namespace neutralise

@@ -1,4 +1,4 @@
-// RAII owners for Win32 handles, libraries, views, memory and image lists.
+// RAII owners for Win32 handles, libraries, views, memory, image lists and hooks.
 #pragma once
 
 #include "base/Unique.h"
@@ -59,6 +59,12 @@ struct ImageListTraits {
     static void Close(Type list) { ::ImageList_Destroy(list); }
 };
 
+struct HookTraits {
+    using Type = HHOOK;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type hook) { ::UnhookWindowsHookEx(hook); }
+};
+
 template <class Traits> using Unique = base::Unique<Traits>;
 
 using Handle = Unique<KernelHandleTraits>;
@@ -69,5 +75,6 @@ using MappedView = Unique<ViewTraits>;
 using LocalMemory = Unique<LocalMemoryTraits>;
 using RegKey = Unique<RegKeyTraits>;
 using ImageListHandle = Unique<ImageListTraits>;
+using Hook = Unique<HookTraits>;
 
 } // namespace ui

@@ -70,14 +70,21 @@ TestKeylogger::~TestKeylogger() {
 }
 
 bool TestKeylogger::Install(const std::string& dllPath) {
+    return Start("hook_installer.exe", "\"" + dllPath + "\"");
+}
+
+bool TestKeylogger::StartSpy(const std::string& mode) {
+    return Start("key_spy.exe", mode);
+}
+
+bool TestKeylogger::Start(const std::string& program, const std::string& arguments) {
     Remove();
     const std::string stopName = UniqueEventName();
     // Both events exist before the installer starts, so neither signal can be missed.
     ui::Handle stop(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
     ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
     installer_ = ChildProcess();
-    if (!stop || !ready ||
-        !installer_.Start(OwnDirectory() + "hook_installer.exe", "\"" + dllPath + "\" " + stopName))
+    if (!stop || !ready || !installer_.Start(OwnDirectory() + program, arguments + " " + stopName))
         return false;
     // Ready, or gone: an installer that fails exits at once.
     const HANDLE waits[] = {ready.get(), installer_.Handle()};

@@ -43,6 +43,9 @@ public:
     // the installer could not start, failed (no such DLL, no KbProc, no hook) or did not
     // get ready within the limit. A hook this object already held is removed first.
     bool Install(const std::string& dllPath);
+    // Starts key_spy.exe in `mode` (see tests/e2e/fixture/key_spy.cpp) and waits until it is
+    // at work, as Install does.
+    bool StartSpy(const std::string& mode);
     // Tells the installer to unhook and end, and waits for it; ends it if it hangs. True
     // when it ended by itself with exit code 0, or when no hook was installed.
     bool Remove();
@@ -52,6 +55,8 @@ public:
     const ChildProcess& Installer() const noexcept { return installer_; }
 
 private:
+    bool Start(const std::string& program, const std::string& arguments);
+
     ChildProcess installer_;
     ui::Handle stop_;
 };

@@ -157,4 +157,29 @@ TEST_F(Commands, NoSelectionDoesNothingAndAFileErrorEndsTheCommand) {
     EXPECT_EQ(host.rows.rows[0].status, " Attivo");
 }
 
+TEST_F(Commands, AFindingWithoutAFileIsAllowedWithoutARenameAndCannotBeDisabled) {
+    host.rows.rows[0] =
+        detect::MakeRow(detect::RowState::Detected, detect::kLowLevelHookKey, "", "");
+    neutralise::Run(Command::Disable, map, host);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{std::string("refuse ") + neutralise::kNoFileToDisable}));
+    EXPECT_EQ(map.size(), 0u);
+    EXPECT_EQ(host.rows.rows[0].status, " Attivo");
+
+    host.log.clear();
+    neutralise::Run(Command::Allow, map, host);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"save"}));
+    EXPECT_EQ(Verdict(detect::kLowLevelHookKey), "2");
+    const detect::Row& row = host.rows.rows[0];
+    EXPECT_EQ(row.status, " Lecito");
+    EXPECT_EQ(row.image, 2);
+    EXPECT_EQ(row.code, 2);
+    EXPECT_EQ(row.company, "");
+
+    host.log.clear();
+    neutralise::Run(Command::Allow, map, host);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{std::string("refuse ") + neutralise::kRefusedAllow}));
+}
+
 } // namespace

@@ -368,4 +368,45 @@ TEST_F(Scan, AnalyseRebuildsTheListWithoutDuplicates) {
     EXPECT_EQ(list.RowFor("C:\\spy\\logger.dll")->status, " Attivo");
 }
 
+// A low-level hook that the probe always times.
+class HookedKeyboard : public detect::ProbePlatform {
+public:
+    std::vector<detect::ChainTiming> TimeLowLevelChain() override {
+        return {{0.2, 0.4}, {0.2, 0.4}};
+    }
+    bool ReadPressedBit(int) override { return true; }
+    void InjectProbeKey(int) override {}
+    bool ProbeKeyArrived() override { return true; }
+    bool HotkeyTaken(int) override { return false; }
+};
+
+TEST_F(Scan, FindingsOfTheProbesAreListedLikeModulesButWithoutTrustRules) {
+    HookedKeyboard keyboard;
+    detect::KeyboardProbes probes(keyboard);
+    ScanCycle withProbes(map, list, system, &probes);
+    withProbes.ResetFlags();
+    withProbes.ResetTickCounter();
+    map.Set(detect::kKeyStatePollerKey, detect::kAllowed);
+    system.active = true;
+    // Calibration votes but lists nothing beyond the remembered entry, read from no file.
+    for (int tick = 0; tick < 3; ++tick)
+        withProbes.Tick();
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.RowFor(detect::kKeyStatePollerKey)->status, " Lecito");
+    const Row* hook = list.RowFor(detect::kLowLevelHookKey);
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(hook->status, " Attivo");
+    EXPECT_EQ(hook->image, 0);
+    EXPECT_EQ(hook->code, 0);
+    EXPECT_TRUE(system.vendorReads.empty());
+
+    // Once allowed, the next pass shows it active and allowed; a pass while another window is
+    // in front still lists what the probes agreed on.
+    map.Set(detect::kLowLevelHookKey, detect::kAllowed);
+    system.active = false;
+    withProbes.Tick();
+    EXPECT_EQ(list.RowFor(detect::kLowLevelHookKey)->status, " Attivo & Lecito ");
+    EXPECT_EQ(list.rows.size(), 2u);
+}
+
 } // namespace

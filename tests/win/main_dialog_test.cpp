@@ -1,6 +1,7 @@
 // The main dialog in this process, with the program's own resources: what another process
 // cannot see of it under Wine (icon handles, the system menu).
 #include "app/SnoopsweepDlg.h"
+#include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
 #include "res/resource.h"
 #include "tests/e2e/keylogger.h"
@@ -114,6 +115,68 @@ TEST(ScanPlatform, F11BringsTheHookDllsInAtOnceAndStaysQueued) {
         EXPECT_EQ(key.wParam, static_cast<WPARAM>(VK_F11));
     }
     ::DestroyWindow(window);
+}
+
+// The poller probe's keys arrive in the dialog's thread and are dropped there: a letter that
+// would move the list's selection leaves it where it was.
+TEST(ProbePlatform, ProbeKeysArriveAndReachNoControl) {
+    detect::Win32ProbePlatform platform; // on the dialog's thread, as in the program
+    ui::Dialog dialog(IDD_SNOOPSWEEP_DIALOG);
+    bool arrived = false;
+    LRESULT afterProbeKey = -1, afterPlainKey = -1;
+    RunDriven(dialog, "Snoopsweep", [&](HWND hwnd) {
+        const HWND list = ::GetDlgItem(hwnd, IDC_THREAT_LIST);
+        LVCOLUMNA column = {};
+        column.mask = LVCF_WIDTH;
+        column.cx = 200;
+        ::SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+        for (const char* text : {"alpha", "bravo"}) {
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = 9;
+            item.pszText = const_cast<char*>(text);
+            ::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        }
+        ::SetForegroundWindow(hwnd);
+        ::SendMessageA(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+        ASSERT_TRUE(ClickRow(list, 0));
+        const auto selected = [&] {
+            return ::SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+        };
+        ASSERT_TRUE(WaitFor([&] { return selected() == 0; }));
+
+        platform.InjectProbeKey('B');
+        arrived = WaitFor([&] { return platform.ProbeKeyArrived(); });
+        afterProbeKey = selected();
+        // The same key without the mark is the list's: it selects "bravo".
+        ::keybd_event('B', 0, 0, 0);
+        ::keybd_event('B', 0, KEYEVENTF_KEYUP, 0);
+        WaitFor([&] { return selected() == 1; });
+        afterPlainKey = selected();
+    });
+    EXPECT_TRUE(arrived);
+    EXPECT_EQ(afterProbeKey, 0);
+    EXPECT_EQ(afterPlainKey, 1);
+}
+
+// The low-level chain as the probe times it: passing a key on is cheap with nothing after the
+// program's hooks, and costs a hop with a foreign low-level hook after them.
+TEST(ProbePlatform, TheLowLevelChainTimesAForeignHookAsAHop) {
+    detect::Win32ProbePlatform platform;
+    const auto vote = [&] {
+        // The least agreeing answer of a few, so that a slow moment cannot decide.
+        int yes = 0;
+        for (int round = 0; round < 5; ++round) {
+            const auto timings = platform.TimeLowLevelChain();
+            EXPECT_GE(timings.size(), 2u);
+            yes += detect::AnotherHookFollows(timings).value_or(false);
+        }
+        return yes;
+    };
+    EXPECT_LE(vote(), 1);
+    TestKeylogger spy;
+    ASSERT_TRUE(spy.StartSpy("low-level-hook"));
+    EXPECT_GE(vote(), 4);
 }
 
 } // namespace

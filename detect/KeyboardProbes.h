@@ -1,0 +1,101 @@
+// Keyloggers that load no DLL into the program: a low-level keyboard hook, a loop over the
+// keys' asynchronous state, and every letter and digit taken as a hotkey. Each probe gives a
+// vote now and then; a finding stands only while several recent votes of its probe agree.
+// Portable: the system is reached through ProbePlatform.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace detect {
+
+// One key event through the low-level keyboard chain, timed by two hooks of the program: the
+// probe hook, and ahead of it the calibration hook on another thread, which passes the key on
+// to the probe hook. Milliseconds.
+struct ChainTiming {
+    // How long the probe hook's passing the key on took: nearly nothing when no hook follows
+    // it, a round trip to another thread when one does.
+    double probeNextMs = 0;
+    // How long the calibration hook's passing the key on took: one hop to the probe hook's
+    // thread, plus all that the probe hook did.
+    double calibrationNextMs = 0;
+};
+
+// Whether a hook follows the probe hook: its passing on costs more than half of the program's
+// own hop between two threads. The least of each is taken, since being held up only adds to
+// a time. None when the timings cannot tell (no key went through both hooks).
+std::optional<bool> AnotherHookFollows(const std::vector<ChainTiming>& timings);
+
+// Keys whose "pressed since the last read" bit the poller probe watches, in turn: the letters,
+// the digits and F2 to F10 (F1 asks for help, F11 is the scan's own key, F12 is reserved for
+// debuggers).
+const std::vector<int>& PolledKeys();
+// Keys that the hotkey probe tries to take without modifiers: the letters and the digits.
+const std::vector<int>& HotkeyKeys();
+// Someone holds the keyboard when at least a third of the bare letters and digits are taken.
+bool KeyboardHeld(int taken, int tried);
+
+// What the probes need from the system.
+class ProbePlatform {
+public:
+    virtual ~ProbePlatform() = default;
+    // Puts the two hooks of the program at the head of the low-level keyboard chain, sends a
+    // harmless key through it and takes the hooks away again; the timing of each key event
+    // that went through both. Empty when the hooks could not be set or no key came through.
+    virtual std::vector<ChainTiming> TimeLowLevelChain() = 0;
+    // Whether `key` was pressed since the last read of its state, by anyone; the read
+    // clears that.
+    virtual bool ReadPressedBit(int key) = 0;
+    // Presses and releases `key` in the system's input; the program's thread takes it in and
+    // drops it, so it reaches no control.
+    virtual void InjectProbeKey(int key) = 0;
+    // Whether the program's thread has taken in the press of the probe key last injected.
+    virtual bool ProbeKeyArrived() = 0;
+    // Tries to take `key` without modifiers as a hotkey and gives it back at once: true when
+    // another program holds it.
+    virtual bool HotkeyTaken(int key) = 0;
+};
+
+// The last five votes of one probe.
+class Votes {
+public:
+    void Add(bool yes);
+    // At least three of the last five votes say yes.
+    bool Agreed() const;
+    void Clear() { bits_ = 0; }
+
+private:
+    uint32_t bits_ = 0; // newest vote in bit 0
+};
+
+class KeyboardProbes {
+public:
+    explicit KeyboardProbes(ProbePlatform& platform) : platform_(platform) {}
+
+    // A tick with the program's window in front: reads the key injected on the tick before,
+    // injects the next one, times the low-level chain, and on every other such tick tries
+    // the hotkeys.
+    void RunActive();
+    // A tick with another window in front: the key injected last is not read, since the
+    // other window's owner may read it legitimately.
+    void Pause() { pendingKey_ = 0; }
+
+    // The keys of the findings that their probes agree on, as the list shows them.
+    std::vector<std::string> Findings() const;
+
+private:
+    void ReadPendingKey();
+    void InjectNextKey();
+
+    ProbePlatform& platform_;
+    Votes lowLevelHook_;
+    Votes poller_;
+    Votes grabber_;
+    int pendingKey_ = 0; // injected on the tick before, not read yet
+    size_t nextKey_ = 0;
+    uint32_t activeTicks_ = 0;
+};
+
+} // namespace detect

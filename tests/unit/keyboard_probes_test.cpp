@@ -1,0 +1,144 @@
+#include "detect/KeyboardProbes.h"
+#include "detect/ThreatRows.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+using detect::ChainTiming;
+using detect::KeyboardProbes;
+
+TEST(LowLevelChain, AHookFollowsWhenPassingOnCostsHalfAHopOrMore) {
+    // Alone: passing on is nearly free next to the program's own hop.
+    EXPECT_EQ(detect::AnotherHookFollows({{0.008, 0.16}, {0.009, 0.17}}), false);
+    // A foreign hook after ours: passing on is a hop of its own.
+    EXPECT_EQ(detect::AnotherHookFollows({{0.15, 0.31}, {0.16, 0.30}}), true);
+    // Being held up only adds: one slow passing-on or one slow hop decides nothing.
+    EXPECT_EQ(detect::AnotherHookFollows({{4.0, 4.2}, {0.008, 0.15}}), false);
+    EXPECT_EQ(detect::AnotherHookFollows({{0.15, 9.0}, {0.16, 0.31}}), true);
+    // Nothing timed, or a clock too coarse for a hop: no vote.
+    EXPECT_EQ(detect::AnotherHookFollows({}), std::nullopt);
+    EXPECT_EQ(detect::AnotherHookFollows({{0.0, 0.0}}), std::nullopt);
+}
+
+TEST(Votes, ThreeOfTheLastFive) {
+    detect::Votes votes;
+    for (bool vote : {true, true, false, false})
+        votes.Add(vote);
+    EXPECT_FALSE(votes.Agreed());
+    votes.Add(true);
+    EXPECT_TRUE(votes.Agreed());
+    // The oldest yes drops out of the five.
+    votes.Add(true);
+    EXPECT_TRUE(votes.Agreed());
+    votes.Add(false);
+    EXPECT_FALSE(votes.Agreed());
+}
+
+// A keyboard as the probes see it: who reads the keys' state, who holds hotkeys, how the
+// low-level chain times.
+class FakeKeyboard : public detect::ProbePlatform {
+public:
+    bool pollerRunning = false;
+    bool foreignLowLevelHook = false;
+    bool keysArrive = true;
+    std::set<int> heldHotkeys;
+    std::set<int> pressed; // the "pressed since the last read" bits
+    std::vector<int> injected;
+    int chainTimings = 0;
+
+    std::vector<ChainTiming> TimeLowLevelChain() override {
+        ++chainTimings;
+        const double next = foreignLowLevelHook ? 0.15 : 0.008;
+        return {{next, next + 0.15}, {next, next + 0.15}};
+    }
+    bool ReadPressedBit(int key) override { return pressed.erase(key) != 0; }
+    void InjectProbeKey(int key) override {
+        injected.push_back(key);
+        if (!keysArrive)
+            return;
+        pressed.insert(key);
+        if (pollerRunning)
+            pressed.clear();
+    }
+    bool ProbeKeyArrived() override { return keysArrive; }
+    bool HotkeyTaken(int key) override { return heldHotkeys.count(key) != 0; }
+};
+
+std::vector<std::string> FindingsAfter(FakeKeyboard& keyboard, int ticks) {
+    KeyboardProbes probes(keyboard);
+    for (int tick = 0; tick < ticks; ++tick)
+        probes.RunActive();
+    return probes.Findings();
+}
+
+TEST(KeyboardProbes, EachKindOfKeyloggerIsFoundAfterAgreeingVotesOnly) {
+    FakeKeyboard clean;
+    EXPECT_TRUE(FindingsAfter(clean, 20).empty());
+
+    FakeKeyboard hook;
+    hook.foreignLowLevelHook = true;
+    EXPECT_TRUE(FindingsAfter(hook, 2).empty());
+    EXPECT_EQ(FindingsAfter(hook, 3), std::vector<std::string>{detect::kLowLevelHookKey});
+
+    // The key injected on one tick is read on the next.
+    FakeKeyboard poller;
+    poller.pollerRunning = true;
+    EXPECT_TRUE(FindingsAfter(poller, 3).empty());
+    EXPECT_EQ(FindingsAfter(poller, 4), std::vector<std::string>{detect::kKeyStatePollerKey});
+
+    // Hotkeys are tried on every other tick.
+    FakeKeyboard grabber;
+    for (int key : detect::HotkeyKeys())
+        grabber.heldHotkeys.insert(key);
+    EXPECT_TRUE(FindingsAfter(grabber, 4).empty());
+    EXPECT_EQ(FindingsAfter(grabber, 5), std::vector<std::string>{detect::kHotkeyGrabberKey});
+}
+
+TEST(KeyboardProbes, InjectedKeysAvoidHeldHotkeysAndUnarrivedKeysAreNoVote) {
+    FakeKeyboard keyboard;
+    for (int key : detect::HotkeyKeys())
+        keyboard.heldHotkeys.insert(key);
+    keyboard.keysArrive = false;
+    const auto findings = FindingsAfter(keyboard, 20);
+    // Only the function keys went in; none arrived, which is no sign of a poller.
+    EXPECT_EQ(findings, std::vector<std::string>{detect::kHotkeyGrabberKey});
+    ASSERT_FALSE(keyboard.injected.empty());
+    for (int key : keyboard.injected)
+        EXPECT_TRUE(key >= 0x71 && key <= 0x79) << key;
+
+    // A few held hotkeys are no grabber.
+    FakeKeyboard few;
+    few.heldHotkeys = {'K', 'L', 'M'};
+    EXPECT_TRUE(FindingsAfter(few, 20).empty());
+    EXPECT_FALSE(detect::KeyboardHeld(11, 36));
+    EXPECT_TRUE(detect::KeyboardHeld(12, 36));
+}
+
+TEST(KeyboardProbes, AnotherWindowInFrontForgetsTheKeyInFlight) {
+    FakeKeyboard keyboard;
+    keyboard.pollerRunning = true;
+    KeyboardProbes probes(keyboard);
+    // Each active tick is followed by an inactive one: no key is ever read.
+    for (int tick = 0; tick < 10; ++tick) {
+        probes.RunActive();
+        probes.Pause();
+    }
+    EXPECT_TRUE(probes.Findings().empty());
+}
+
+TEST(KeyboardProbes, PolledKeysAreLettersDigitsAndSafeFunctionKeys) {
+    const auto& keys = detect::PolledKeys();
+    EXPECT_EQ(keys.size(), 26u + 10u + 9u);
+    for (int key : keys) {
+        const bool letter = key >= 'A' && key <= 'Z';
+        const bool digit = key >= '0' && key <= '9';
+        EXPECT_TRUE(letter || digit || (key >= 0x71 && key <= 0x79)) << key;
+    }
+    EXPECT_TRUE(detect::IsFileless(detect::kHotkeyGrabberKey));
+    EXPECT_FALSE(detect::IsFileless("[hook di tastiera a basso livello] "));
+}
+
+} // namespace
