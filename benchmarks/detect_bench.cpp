@@ -2,6 +2,7 @@
 // list, and how much of one core the program takes while its window stays active.
 //   detect_bench [hooks [seconds]]      (defaults: 10 hooks, 60 s)
 #include "benchmarks/clock.h"
+#include "benchmarks/program_cpu.h"
 #include "res/resource.h"
 #include "tests/e2e/keylogger.h"
 #include "tests/e2e/program.h"
@@ -20,55 +21,6 @@
 using namespace testing_support;
 
 namespace {
-
-double CpuSeconds(HANDLE process) {
-    FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
-        return 0;
-    auto ticks = [](const FILETIME& t) {
-        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
-}
-
-// Under Wine, GetProcessTimes on another process gives the caller's own times; there the
-// program's come from Linux's /proc (drive Z: is the Linux root), found by the program's path
-// on its command line. -1 where there is no such process (on Windows).
-double LinuxCpuSeconds(const std::string& programPath) {
-    WIN32_FIND_DATAA data;
-    ui::FindHandle find(::FindFirstFileA("Z:\\proc\\*", &data));
-    if (!find)
-        return -1;
-    const std::string wanted = base::ToLowerAscii(base::FileNameOf(
-        base::DirectoryOf(programPath).substr(0, base::DirectoryOf(programPath).size() - 1)));
-    do {
-        const std::string pid = data.cFileName;
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string commandLine =
-            base::ToLowerAscii(ReadFileBytes("Z:\\proc\\" + pid + "\\cmdline"));
-        if (commandLine.find(wanted) == std::string::npos ||
-            commandLine.find("snoopsweep.exe") == std::string::npos)
-            continue;
-        const std::string stat = ReadFileBytes("Z:\\proc\\" + pid + "\\stat");
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        // Fields after the command: state is the 3rd field, utime the 14th, stime the 15th.
-        std::vector<std::string> fields;
-        size_t at = close + 2;
-        while (at < stat.size()) {
-            const auto space = stat.find(' ', at);
-            fields.push_back(stat.substr(at, space - at));
-            if (space == std::string::npos)
-                break;
-            at = space + 1;
-        }
-        if (fields.size() > 12)
-            return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / 100.0;
-    } while (::FindNextFileA(find.get(), &data));
-    return -1;
-}
 
 bool Listed(HWND list, const std::string& path) {
     for (const auto& row : ReadRows(list))
@@ -128,12 +80,12 @@ int main(int argc, char** argv) {
 
     // CPU share while the window stays active, with the hooks loaded and listed.
     const bool active = ::GetForegroundWindow() == program.Dialog();
-    const double cpuStart = CpuSeconds(program.Process().Handle());
-    const double linuxStart = LinuxCpuSeconds(program.Path());
+    const double cpuStart = bench::CpuSeconds(program.Process().Handle());
+    const double linuxStart = bench::LinuxCpuSeconds(program.Path());
     const double wallStart = bench::Seconds();
     ::WaitForSingleObject(program.Process().Handle(), static_cast<DWORD>(seconds) * 1000);
-    const double cpu = linuxStart >= 0 ? LinuxCpuSeconds(program.Path()) - linuxStart
-                                       : CpuSeconds(program.Process().Handle()) - cpuStart;
+    const double cpu = linuxStart >= 0 ? bench::LinuxCpuSeconds(program.Path()) - linuxStart
+                                       : bench::CpuSeconds(program.Process().Handle()) - cpuStart;
     const double wall = bench::Seconds() - wallStart;
     std::printf("CPU while %s for %.0f s: %.3f s, %.2f%% of one core (%s)\n",
                 active ? "active" : "NOT active", wall, cpu, 100.0 * cpu / wall,

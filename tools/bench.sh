@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs the benchmarks under Wine for x64 and x86 and prints their figures. Not part of the
 # tests: figures on a shared machine vary from run to run.
-#   tools/bench.sh [seconds]     (how long the CPU share is measured; default 60)
+#   tools/bench.sh [seconds [watch]]   (how long the CPU share is measured, default 60; how
+#                                      long the watch for false findings lasts, default 600)
 # shellcheck source=tools/common.sh
 source "$(dirname "$0")/common.sh"
 seconds=${1:-60}
+watch=${2:-600}
 
 tools/setup.sh
 tools/build.sh win64 win32
@@ -31,4 +33,6 @@ for build in "${builds[@]}"; do
     wine "$build_root/$build/benchmarks/wininit_bench.exe"
     echo "== $build: detection latency and CPU share"
     wine "$build_root/$build/tests/detect_bench.exe" 10 "$seconds"
+    echo "== $build: keyloggers without a DLL: time to each finding, CPU, false findings"
+    wine "$build_root/$build/tests/probe_bench.exe" 10 "$seconds" "${watch:-600}"
 done
