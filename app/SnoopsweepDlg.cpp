@@ -4,18 +4,49 @@
 #include "app/StartWithWindows.h"
 #include "detect/ListFiles.h"
 #include "detect/ThreatRows.h"
+#include "inspect/Provenance.h"
+#include "inspect/Win32Provenance.h"
 #include "neutralise/MoveFile.h"
 #include "neutralise/Restart.h"
 #include "res/resource.h"
 #include "ui/WinApp.h"
 
 #include <exception>
+#include <memory>
+
+namespace {
+
+// Posted by the provenance thread with the box's text (a std::string it gives up).
+constexpr UINT kProvenanceReady = WM_APP + 10;
+
+struct ProvenanceJob {
+    HWND dialog;
+    std::string path;
+};
+
+DWORD WINAPI GatherInBackground(void* parameter) {
+    const std::unique_ptr<ProvenanceJob> job(static_cast<ProvenanceJob*>(parameter));
+    try {
+        auto text = std::make_unique<std::string>(
+            inspect::ReportText(inspect::GatherProvenance(job->path)));
+        if (::PostMessageA(job->dialog, kProvenanceReady, 0, reinterpret_cast<LPARAM>(text.get())))
+            text.release(); // the dialog's now
+    } catch (const std::exception&) {
+        // Out of memory: no box.
+    }
+    return 0;
+}
+
+} // namespace
 
 const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
     ui::OnMessage(WM_SYSCOMMAND, &CSnoopsweepDlg::OnSysCommand),
     ui::OnMessage(WM_PAINT, &CSnoopsweepDlg::OnPaint),
     ui::OnMessage(WM_QUERYDRAGICON, &CSnoopsweepDlg::OnQueryDragIcon),
     ui::OnMessage(WM_TIMER, &CSnoopsweepDlg::OnTimer),
+    ui::OnMessage(WM_NOTIFY, &CSnoopsweepDlg::OnNotify),
+    ui::OnMessage(kProvenanceReady, &CSnoopsweepDlg::OnProvenanceReady),
+    ui::OnMessage(WM_DESTROY, &CSnoopsweepDlg::OnDestroy),
     ui::OnCommand(BN_CLICKED, IDC_DISABLE, &CSnoopsweepDlg::OnDisable),
     ui::OnCommand(BN_CLICKED, IDC_ANALYSE, &CSnoopsweepDlg::OnAnalyse),
     ui::OnCommand(BN_CLICKED, IDC_ALLOW, &CSnoopsweepDlg::OnAllow),
@@ -102,6 +133,31 @@ bool CSnoopsweepDlg::OnTimer(WPARAM wParam, LPARAM, LRESULT& result) {
     return true;
 }
 
+bool CSnoopsweepDlg::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header->idFrom != IDC_THREAT_LIST || header->code != NM_DBLCLK)
+        return false;
+    ShowProvenance(reinterpret_cast<const NMITEMACTIVATE*>(lParam)->iItem);
+    result = 0;
+    return true;
+}
+
+bool CSnoopsweepDlg::OnProvenanceReady(WPARAM, LPARAM lParam, LRESULT& result) {
+    const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
+    m_provenanceWorker.reset();
+    MessageBox(*text, MB_OK | MB_ICONINFORMATION);
+    result = 0;
+    return true;
+}
+
+bool CSnoopsweepDlg::OnDestroy(WPARAM, LPARAM, LRESULT&) {
+    // A text that arrives too late for its box.
+    MSG late;
+    while (::PeekMessageA(&late, Hwnd(), kProvenanceReady, kProvenanceReady, PM_REMOVE))
+        delete reinterpret_cast<std::string*>(late.lParam);
+    return false;
+}
+
 void CSnoopsweepDlg::OnAbout() {
     CAboutDlg about;
     about.DoModal();
@@ -157,6 +213,25 @@ void CSnoopsweepDlg::OnAnalyse() {
         m_scan.Analyse();
     } catch (const std::exception&) {
     }
+}
+
+// ---- Who is behind a row ----
+
+void CSnoopsweepDlg::ShowProvenance(int row) {
+    if (row < 0)
+        return;
+    const std::string key = m_list.GetItemText(row, 0);
+    if (detect::IsFileless(key)) {
+        MessageBox(inspect::FilelessReportText(key), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    // One box at a time: a double-click while the last one is being gathered is dropped.
+    if (m_provenanceWorker)
+        return;
+    auto job = std::make_unique<ProvenanceJob>(ProvenanceJob{Hwnd(), key});
+    m_provenanceWorker.reset(::CreateThread(nullptr, 0, GatherInBackground, job.get(), 0, nullptr));
+    if (m_provenanceWorker)
+        job.release(); // the thread's now
 }
 
 // ---- "Disabilita" and "Consenti" ----

@@ -8,6 +8,7 @@
 #include "detect/Win32ScanPlatform.h"
 #include "neutralise/Commands.h"
 #include "ui/Dialog.h"
+#include "ui/Handles.h"
 #include "ui/Window.h"
 
 #include <string>
@@ -27,6 +28,9 @@ private:
     bool OnPaint(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnQueryDragIcon(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool OnNotify(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool OnProvenanceReady(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     // Commands.
     void OnDisable();
@@ -45,6 +49,9 @@ private:
     void ScanOwnModules(UINT timerId);
     // "Disabilita" or "Consenti" on the selected row.
     void RunCommand(neutralise::Command command);
+    // The box that tells who is behind the row: at once for a finding without a file, else
+    // once a thread of its own has gathered it, so that the dialog goes on meanwhile.
+    void ShowProvenance(int row);
 
     static const ui::MessageEntry<CSnoopsweepDlg> kMessageMap[];
 
@@ -62,4 +69,6 @@ private:
     detect::Win32ProbePlatform m_probePlatform;
     detect::KeyboardProbes m_probes{m_probePlatform};
     detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes};
+    // The thread gathering who is behind a row, while it runs.
+    ui::Handle m_provenanceWorker;
 };

@@ -27,8 +27,9 @@ foreach(resource acme no_product two_tables no_translation truncated_header trun
     list(APPEND INSPECT_TEST_DLLS version_${resource})
 endforeach()
 
-# ---- The enumerator and the version reader, in process under Wine. ----
+# ---- The enumerator, the version reader and the autostart places, in process under Wine. ----
 add_executable(inspect_tests
+    ${CMAKE_SOURCE_DIR}/tests/win/autostart_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/win/module_enumerator_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/win/version_info_test.cpp
 )

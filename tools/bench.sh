@@ -35,4 +35,6 @@ for build in "${builds[@]}"; do
     wine "$build_root/$build/tests/detect_bench.exe" 10 "$seconds"
     echo "== $build: keyloggers without a DLL: time to each finding, CPU, false findings"
     wine "$build_root/$build/tests/probe_bench.exe" 10 "$seconds" "${watch:-600}"
+    echo "== $build: who is behind a row, with 200 processes running"
+    wine "$build_root/$build/tests/provenance_bench.exe" 200 10
 done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Refreshes the README's screenshots in docs/screenshots/ from a run of the x64 whole-program
-# tests that take them (the main dialog, two test keyloggers found, the About box). The
-# tests themselves only ever write under the build folder; this copies their pictures over.
+# tests that take them (the main dialog, two test keyloggers found, the About box, who is
+# behind a row). The tests themselves only ever write under the build folder; this copies
+# their pictures over.
 #   tools/screenshots.sh
 # shellcheck source=tools/common.sh
 source "$(dirname "$0")/common.sh"
@@ -17,7 +18,8 @@ trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
 shots="$build_root/screenshots"
 rm -rf "$shots" && mkdir -p "$shots"
 SNOOPSWEEP_SCREENSHOTS="$(windows_path "$shots")\\" wine "$build_root/win64/tests/e2e_tests.exe" \
-    --gtest_brief=1 --gtest_filter='Shell.MainDialog*:Shell.AboutBox*:Detection.AKeyloggerIsListed*'
+    --gtest_brief=1 \
+    --gtest_filter='Shell.MainDialog*:Shell.AboutBox*:Detection.AKeyloggerIsListed*:Provenance.*'
 
 # Every picture the README shows must have been taken again: a renamed test would
 # otherwise leave an old one in place.

@@ -169,7 +169,7 @@ std::vector<RemoteRow> ReadRows(HWND list, int columns, int first, int count) {
     return rows;
 }
 
-bool ClickRow(HWND list, int index) {
+bool ClickRow(HWND list, int index, bool twice) {
     RemoteBlock block(list, sizeof(RECT));
     RECT rect = {};
     rect.left = LVIR_LABEL;
@@ -181,6 +181,10 @@ bool ClickRow(HWND list, int index) {
     const LPARAM point = MAKELPARAM(rect.left + 4, (rect.top + rect.bottom) / 2);
     ::PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
     ::PostMessageA(list, WM_LBUTTONUP, 0, point);
+    if (twice) {
+        ::PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, point);
+        ::PostMessageA(list, WM_LBUTTONUP, 0, point);
+    }
     return true;
 }
 

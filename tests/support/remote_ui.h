@@ -41,8 +41,9 @@ std::vector<RemoteColumn> ReadColumns(HWND list);
 // Rows from `first` on, `count` of them at most (all when negative).
 std::vector<RemoteRow> ReadRows(HWND list, int columns = 4, int first = 0, int count = -1);
 
-// Clicks row `index` of another process's list view, as the mouse would, left of its text.
-bool ClickRow(HWND list, int index);
+// Clicks row `index` of another process's list view, as the mouse would, left of its text;
+// twice in a row for a double-click.
+bool ClickRow(HWND list, int index, bool twice = false);
 
 // The text of a message box (its static text control).
 std::string MessageBoxText(HWND box);

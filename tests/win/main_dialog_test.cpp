@@ -159,24 +159,4 @@ TEST(ProbePlatform, ProbeKeysArriveAndReachNoControl) {
     EXPECT_EQ(afterPlainKey, 1);
 }
 
-// The low-level chain as the probe times it: passing a key on is cheap with nothing after the
-// program's hooks, and costs a hop with a foreign low-level hook after them.
-TEST(ProbePlatform, TheLowLevelChainTimesAForeignHookAsAHop) {
-    detect::Win32ProbePlatform platform;
-    const auto vote = [&] {
-        // The least agreeing answer of a few, so that a slow moment cannot decide.
-        int yes = 0;
-        for (int round = 0; round < 5; ++round) {
-            const auto timings = platform.TimeLowLevelChain();
-            EXPECT_GE(timings.size(), 2u);
-            yes += detect::AnotherHookFollows(timings).value_or(false);
-        }
-        return yes;
-    };
-    EXPECT_LE(vote(), 1);
-    TestKeylogger spy;
-    ASSERT_TRUE(spy.StartSpy("low-level-hook"));
-    EXPECT_GE(vote(), 4);
-}
-
 } // namespace

@@ -1,0 +1,90 @@
+#include "tests/support/autostart.h"
+
+#include "ui/Handles.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+namespace testing_support {
+
+namespace {
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+template <class T> struct ComTraits {
+    using Type = T*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { p->Release(); }
+};
+
+} // namespace
+
+std::string UserStartupFolder() {
+    char path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_STARTUP | CSIDL_FLAG_CREATE, nullptr, 0, path)))
+        return std::string();
+    return std::string(path) + "\\";
+}
+
+bool CreateShortcut(const std::string& path, const std::string& target,
+                    const std::string& arguments) {
+    const HRESULT initialised = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool saved = false;
+    {
+        IShellLinkA* rawLink = nullptr;
+        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IShellLinkA, reinterpret_cast<void**>(&rawLink)))) {
+            base::Unique<ComTraits<IShellLinkA>> link(rawLink);
+            link.get()->SetPath(target.c_str());
+            link.get()->SetArguments(arguments.c_str());
+            IPersistFile* rawFile = nullptr;
+            if (SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile,
+                                                     reinterpret_cast<void**>(&rawFile)))) {
+                base::Unique<ComTraits<IPersistFile>> file(rawFile);
+                wchar_t widePath[MAX_PATH] = {};
+                saved = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH) &&
+                        SUCCEEDED(file.get()->Save(widePath, TRUE));
+            }
+        }
+    }
+    if (SUCCEEDED(initialised))
+        ::CoUninitialize();
+    return saved;
+}
+
+PlantedAutostart::~PlantedAutostart() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        ui::RegKey run(key);
+        for (const std::string& name : runValues_)
+            ::RegDeleteValueA(run.get(), name.c_str());
+    }
+    for (const std::string& path : shortcuts_)
+        ::DeleteFileA(path.c_str());
+}
+
+bool PlantedAutostart::AddRunValue(const std::string& name, const std::string& command) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return false;
+    ui::RegKey run(key);
+    runValues_.push_back(name);
+    return ::RegSetValueExA(run.get(), name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(command.c_str()),
+                            static_cast<DWORD>(command.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool PlantedAutostart::AddStartupShortcut(const std::string& name, const std::string& target,
+                                          const std::string& arguments) {
+    const std::string folder = UserStartupFolder();
+    if (folder.empty())
+        return false;
+    shortcuts_.push_back(folder + name + ".lnk");
+    return CreateShortcut(shortcuts_.back(), target, arguments);
+}
+
+} // namespace testing_support
