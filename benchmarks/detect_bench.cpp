@@ -69,11 +69,7 @@ int main(int argc, char** argv) {
             std::printf(" %.3f", latency);
         std::printf(" s\n");
         std::sort(latencies.begin(), latencies.end());
-        // Of an even count, the median is the mean of the middle two.
-        const size_t middle = latencies.size() / 2;
-        const double median = latencies.size() % 2 != 0
-                                  ? latencies[middle]
-                                  : (latencies[middle - 1] + latencies[middle]) / 2;
+        const double median = bench::Median(latencies);
         std::printf("detection latency over %d hooks: median %.3f s, min %.3f s, max %.3f s\n",
                     hooks, median, latencies.front(), latencies.back());
     }

@@ -47,9 +47,7 @@ void PrintMedian(const char* what, std::vector<double> seconds) {
     if (seconds.empty())
         return;
     std::sort(seconds.begin(), seconds.end());
-    const size_t middle = seconds.size() / 2;
-    const double median =
-        seconds.size() % 2 != 0 ? seconds[middle] : (seconds[middle - 1] + seconds[middle]) / 2;
+    const double median = bench::Median(seconds);
     std::printf("%-42s median %.2f s, min %.2f s, max %.2f s over %zu\n", what, median,
                 seconds.front(), seconds.back(), seconds.size());
 }

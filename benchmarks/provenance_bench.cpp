@@ -44,12 +44,6 @@ HWND Box(DWORD pid, HWND dialog) {
     return nullptr;
 }
 
-double Median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    const size_t middle = times.size() / 2;
-    return times.size() % 2 != 0 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
-}
-
 // The median time of `rounds` calls of `work`, in this process.
 template <class Work> double TimeOf(int rounds, Work work) {
     std::vector<double> times;
@@ -58,7 +52,7 @@ template <class Work> double TimeOf(int rounds, Work work) {
         work();
         times.push_back(bench::Seconds() - start);
     }
-    return Median(times);
+    return bench::Median(times);
 }
 
 } // namespace
@@ -112,7 +106,7 @@ int main(int argc, char** argv) {
     }
     std::sort(times.begin(), times.end());
     std::printf("double-click to box over %d rounds: median %.3f s, min %.3f s, max %.3f s\n",
-                rounds, Median(times), times.front(), times.back());
+                rounds, bench::Median(times), times.front(), times.back());
     // The two halves of the work, done here: the walk of every process, the autostart places.
     std::printf("of which, medians here: the processes %.3f s, the autostart places %.3f s\n",
                 TimeOf(5, [&] { inspect::ProcessesHolding(hook); }),

@@ -1,6 +1,7 @@
 #include "inspect/Autostart.h"
 
 #include "base/Unique.h"
+#include "ui/Com.h"
 #include "ui/Handles.h"
 
 #include <windows.h>
@@ -20,6 +21,11 @@ namespace inspect {
 
 namespace {
 
+using ui::Com;
+using ui::ComApartment;
+using ui::Create;
+using ui::Query;
+
 // ---- Owners of what the places are read with ----
 
 struct ServiceHandleTraits {
@@ -28,13 +34,6 @@ struct ServiceHandleTraits {
     static void Close(Type h) { ::CloseServiceHandle(h); }
 };
 using ServiceHandle = base::Unique<ServiceHandleTraits>;
-
-template <class Interface> struct ComTraits {
-    using Type = Interface*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type p) { p->Release(); }
-};
-template <class Interface> using Com = base::Unique<ComTraits<Interface>>;
 
 struct BstrTraits {
     using Type = BSTR;
@@ -52,41 +51,6 @@ HRESULT Receive(Owner* owner, Object* object, Method method, Args... args) {
     owner->reset(value);
     return result;
 }
-
-// A new in-process object, or another interface of one.
-template <class Interface> HRESULT Create(REFCLSID classId, Com<Interface>* object) {
-    Interface* value = nullptr;
-    const HRESULT result =
-        ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, __uuidof(Interface),
-                           reinterpret_cast<void**>(&value));
-    object->reset(value);
-    return result;
-}
-template <class Interface> HRESULT Query(IUnknown* from, Com<Interface>* object) {
-    Interface* value = nullptr;
-    const HRESULT result =
-        from->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(&value));
-    object->reset(value);
-    return result;
-}
-
-// COM on the calling thread for as long as the places are read. A thread that already has
-// another apartment keeps it, and COM stays usable there.
-class ComApartment {
-public:
-    ComApartment()
-        : initialised_(SUCCEEDED(
-              ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-    ~ComApartment() {
-        if (initialised_)
-            ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool initialised_;
-};
 
 // ---- The list being built ----
 

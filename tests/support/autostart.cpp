@@ -1,5 +1,6 @@
 #include "tests/support/autostart.h"
 
+#include "ui/Com.h"
 #include "ui/Handles.h"
 
 #include <windows.h>
@@ -14,11 +15,20 @@ namespace {
 
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-template <class T> struct ComTraits {
-    using Type = T*;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type p) { p->Release(); }
-};
+// Writes a shortcut file at `path` to `target` with `arguments`.
+bool CreateShortcut(const std::string& path, const std::string& target,
+                    const std::string& arguments) {
+    const ui::ComApartment com;
+    ui::Com<IShellLinkA> link;
+    ui::Com<IPersistFile> file;
+    wchar_t widePath[MAX_PATH] = {};
+    return SUCCEEDED(ui::Create(CLSID_ShellLink, &link)) &&
+           SUCCEEDED(link.get()->SetPath(target.c_str())) &&
+           SUCCEEDED(link.get()->SetArguments(arguments.c_str())) &&
+           SUCCEEDED(ui::Query(link.get(), &file)) &&
+           ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH) &&
+           SUCCEEDED(file.get()->Save(widePath, TRUE));
+}
 
 } // namespace
 
@@ -27,32 +37,6 @@ std::string UserStartupFolder() {
     if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_STARTUP | CSIDL_FLAG_CREATE, nullptr, 0, path)))
         return std::string();
     return std::string(path) + "\\";
-}
-
-bool CreateShortcut(const std::string& path, const std::string& target,
-                    const std::string& arguments) {
-    const HRESULT initialised = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool saved = false;
-    {
-        IShellLinkA* rawLink = nullptr;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IShellLinkA, reinterpret_cast<void**>(&rawLink)))) {
-            base::Unique<ComTraits<IShellLinkA>> link(rawLink);
-            link.get()->SetPath(target.c_str());
-            link.get()->SetArguments(arguments.c_str());
-            IPersistFile* rawFile = nullptr;
-            if (SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile,
-                                                     reinterpret_cast<void**>(&rawFile)))) {
-                base::Unique<ComTraits<IPersistFile>> file(rawFile);
-                wchar_t widePath[MAX_PATH] = {};
-                saved = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH) &&
-                        SUCCEEDED(file.get()->Save(widePath, TRUE));
-            }
-        }
-    }
-    if (SUCCEEDED(initialised))
-        ::CoUninitialize();
-    return saved;
 }
 
 PlantedAutostart::~PlantedAutostart() {

@@ -10,10 +10,6 @@ namespace testing_support {
 // The user's Startup folder, with its trailing backslash; empty when the system has none.
 std::string UserStartupFolder();
 
-// Writes a shortcut file at `path` to `target` with `arguments`.
-bool CreateShortcut(const std::string& path, const std::string& target,
-                    const std::string& arguments);
-
 // Everything added through it is removed when it goes.
 class PlantedAutostart {
 public:
