@@ -3,6 +3,7 @@
 #include "base/Unique.h"
 #include "ui/Com.h"
 #include "ui/Handles.h"
+#include "ui/WideText.h"
 
 #include <windows.h>
 
@@ -71,31 +72,9 @@ private:
     std::set<std::string> seen_;
 };
 
-std::string Narrow(const wchar_t* text, int length) {
-    if (!text || length <= 0)
-        return {};
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return {};
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], size, nullptr, nullptr);
-    return narrow;
-}
-
 std::string Narrow(const Bstr& text) {
-    return text ? Narrow(text.get(), static_cast<int>(::SysStringLen(text.get()))) : std::string();
-}
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length = static_cast<int>(text.size());
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, &wide[0], size);
-    return wide;
+    return text ? ui::Narrow(text.get(), static_cast<int>(::SysStringLen(text.get())))
+                : std::string();
 }
 
 // A program and its arguments as one command line, the program quoted unless it already is;
@@ -335,7 +314,7 @@ std::string ShortcutCommand(const std::string& path) {
     Com<IPersistFile> file;
     if (FAILED(Create(CLSID_ShellLink, &link)) || FAILED(Query(link.get(), &file)))
         return {};
-    const std::wstring widePath = Widen(path);
+    const std::wstring widePath = ui::Widen(path);
     if (widePath.empty() || FAILED(file.get()->Load(widePath.c_str(), STGM_READ)))
         return {};
     std::vector<char> target(32768, '\0');

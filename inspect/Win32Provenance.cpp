@@ -3,6 +3,7 @@
 #include "base/Text.h"
 #include "inspect/Autostart.h"
 #include "ui/Handles.h"
+#include "ui/WideText.h"
 
 #include <windows.h>
 
@@ -51,13 +52,9 @@ bool IsWanted(const char* modulePath, const std::vector<std::string>& wanted) {
 std::vector<std::wstring> WideForms(const std::vector<std::string>& forms) {
     std::vector<std::wstring> wide;
     for (const std::string& form : forms) {
-        const int length = ::MultiByteToWideChar(CP_ACP, 0, form.data(),
-                                                 static_cast<int>(form.size()), nullptr, 0);
-        if (length <= 0)
+        std::wstring text = ui::Widen(form);
+        if (text.empty())
             continue;
-        std::wstring text(static_cast<size_t>(length), L'\0');
-        ::MultiByteToWideChar(CP_ACP, 0, form.data(), static_cast<int>(form.size()), &text[0],
-                              length);
         ::CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
         wide.push_back(text);
     }
@@ -70,9 +67,12 @@ template <class T> bool ReadRemote(HANDLE process, const void* address, T* value
 }
 
 bool SameBitness(HANDLE process) {
-    BOOL selfWow64 = FALSE, otherWow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &selfWow64) &&
-           ::IsWow64Process(process, &otherWow64) && selfWow64 == otherWow64;
+    static const BOOL selfWow64 = [] {
+        BOOL wow64 = FALSE;
+        return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    }();
+    BOOL otherWow64 = FALSE;
+    return ::IsWow64Process(process, &otherWow64) && selfWow64 == otherWow64;
 }
 
 // Through the process's own list of loaded modules, read from its memory: one read a module,

@@ -2,6 +2,7 @@
 
 #include "ui/Com.h"
 #include "ui/Handles.h"
+#include "ui/WideText.h"
 
 #include <windows.h>
 
@@ -21,13 +22,12 @@ bool CreateShortcut(const std::string& path, const std::string& target,
     const ui::ComApartment com;
     ui::Com<IShellLinkA> link;
     ui::Com<IPersistFile> file;
-    wchar_t widePath[MAX_PATH] = {};
+    const std::wstring widePath = ui::Widen(path);
     return SUCCEEDED(ui::Create(CLSID_ShellLink, &link)) &&
            SUCCEEDED(link.get()->SetPath(target.c_str())) &&
            SUCCEEDED(link.get()->SetArguments(arguments.c_str())) &&
-           SUCCEEDED(ui::Query(link.get(), &file)) &&
-           ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH) &&
-           SUCCEEDED(file.get()->Save(widePath, TRUE));
+           SUCCEEDED(ui::Query(link.get(), &file)) && !widePath.empty() &&
+           SUCCEEDED(file.get()->Save(widePath.c_str(), TRUE));
 }
 
 } // namespace
