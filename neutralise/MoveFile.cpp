@@ -5,18 +5,21 @@
 #include "neutralise/PendingMoves.h"
 #include "neutralise/WinInitEdit.h"
 #include "ui/Handles.h"
+#include "ui/WideText.h"
 
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
 constexpr char kWinInitName[] = "\\WinInit.Ini";
 // Where the NT family keeps the renames for its next start.
 constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingRenames[] = "PendingFileRenameOperations";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+// How many times the list is read afresh while other programs keep changing it.
+constexpr int kListTries = 5;
 
 enum class Presence { Missing, Existing, Created };
 
@@ -131,61 +134,136 @@ BOOL EditWinInit(const RenameSystemCalls& calls, const std::string& path, DWORD 
     return result;
 }
 
-// Takes the system's pending move of `source` onto `target` out of the list it keeps for its
-// next start. True when the move was there and the list could be rewritten without it.
-bool TakeOutSystemMove(const char* source, const char* target) {
+// Reading the system's list of renames.
+enum class ListRead {
+    Read,    // its bytes as stored
+    Missing, // no such list: no value, or one of another type
+    Failed,
+};
+
+// Reads the system's list of renames, every byte as stored, into `bytes`.
+ListRead ReadSystemList(const RenameSystemCalls& calls, HKEY key, std::string& bytes) {
+    // Another program may lengthen it between asking its size and reading it.
+    for (int attempt = 0; attempt < kListTries; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG status = calls.regQueryValueEx(key, kPendingRenames, nullptr, &type, nullptr, &size);
+        if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && type != REG_MULTI_SZ))
+            return ListRead::Missing;
+        if (status != ERROR_SUCCESS)
+            return ListRead::Failed;
+        bytes.assign(size, '\0');
+        status = calls.regQueryValueEx(key, kPendingRenames, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&bytes[0]), &size);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && type != REG_MULTI_SZ))
+            return ListRead::Missing;
+        if (status != ERROR_SUCCESS)
+            return ListRead::Failed;
+        bytes.resize(size);
+        return ListRead::Read;
+    }
+    return ListRead::Failed;
+}
+
+// A path of the program's own (in the ANSI code page) as the system's list names it.
+std::u16string ListPath(const char* path) {
+    const std::wstring wide = ui::Widen(path);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+// Rewrites the system's list as `units` followed by `rest`, the bytes after the last whole
+// unit; deletes it when it names nothing any more. True when that was done.
+bool WriteSystemList(const RenameSystemCalls& calls, HKEY key, const std::u16string& units,
+                     const std::string& rest) {
+    if (rest.empty() && neutralise::HoldsNoNames(units))
+        return ::RegDeleteValueW(key, kPendingRenames) == ERROR_SUCCESS;
+    std::string bytes(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t));
+    bytes += rest;
+    return calls.regSetValueEx(key, kPendingRenames, 0, REG_MULTI_SZ,
+                               reinterpret_cast<const BYTE*>(bytes.data()),
+                               static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+}
+
+// What became of a pending move that was to be taken back.
+enum class TakeBack {
+    Absent, // there was none
+    Done,   // it was there and is no more
+    Failed, // it is there still
+};
+
+// Takes every copy of the system's pending move of `source` onto `target` out of the list it
+// keeps for its next start, leaving every other name in it as it was.
+TakeBack TakeOutSystemMove(const RenameSystemCalls& calls, const char* source, const char* target) {
     HKEY opened = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        &opened) != ERROR_SUCCESS)
-        return false;
+    const bool writable =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        &opened) == ERROR_SUCCESS;
+    // A list that may be read but not written still tells whether the move is there: then
+    // the rename fails rather than add one on top.
+    if (!writable && ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE,
+                                     &opened) != ERROR_SUCCESS)
+        return TakeBack::Absent;
     const ui::RegKey key(opened);
-    DWORD type = 0;
-    DWORD bytes = 0;
-    if (::RegQueryValueExA(key.get(), kPendingRenames, nullptr, &type, nullptr, &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_MULTI_SZ)
-        return false;
-    std::string data(bytes, '\0');
-    if (::RegQueryValueExA(key.get(), kPendingRenames, nullptr, &type,
-                           reinterpret_cast<BYTE*>(&data[0]), &bytes) != ERROR_SUCCESS)
-        return false;
-    data.resize(bytes);
-    std::vector<std::string> names = neutralise::SplitMultiString(data);
-    if (!neutralise::TakeOutPendingMove(names, source, target))
-        return false;
-    if (names.empty())
-        return ::RegDeleteValueA(key.get(), kPendingRenames) == ERROR_SUCCESS;
-    const std::string joined = neutralise::JoinMultiString(names);
-    return ::RegSetValueExA(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
-                            reinterpret_cast<const BYTE*>(joined.data()),
-                            static_cast<DWORD>(joined.size())) == ERROR_SUCCESS;
+    const std::u16string from = ListPath(source);
+    const std::u16string onto = ListPath(target);
+
+    std::string bytes;
+    ListRead read = ReadSystemList(calls, key.get(), bytes);
+    for (int attempt = 0; attempt < kListTries; ++attempt) {
+        if (read == ListRead::Missing)
+            return TakeBack::Absent;
+        // A list that cannot be read at first is taken for one without the move; once the
+        // move was seen there, it is there still.
+        if (read == ListRead::Failed)
+            return attempt == 0 ? TakeBack::Absent : TakeBack::Failed;
+        // The list in whole UTF-16 units; a last odd byte is kept as it is.
+        const size_t whole = bytes.size() / sizeof(char16_t);
+        std::u16string units(whole, u'\0');
+        std::memcpy(&units[0], bytes.data(), whole * sizeof(char16_t));
+        if (neutralise::TakeOutPendingMoves(units, from, onto) == 0)
+            return TakeBack::Absent;
+        if (!writable)
+            return TakeBack::Failed;
+        // Another program (an installer) may have added a rename since: then the edit starts
+        // over from the list as it is now.
+        std::string again;
+        read = ReadSystemList(calls, key.get(), again);
+        if (read == ListRead::Read && again == bytes) {
+            return WriteSystemList(calls, key.get(), units, bytes.substr(whole * sizeof(char16_t)))
+                       ? TakeBack::Done
+                       : TakeBack::Failed;
+        }
+        bytes.swap(again);
+    }
+    return TakeBack::Failed;
 }
 
 // An earlier call's move of `target` onto `source` may still wait for the restart: the file is
 // then still under `target`, the name that this call wants it to have. That move is taken back
 // instead of adding this one, which would otherwise move the empty file that the fallback made
 // under `source` over the file now, or, carried out after the older move at the restart, take
-// the file away from the name the user chose last. The empty file goes too. True when a move
-// was taken back.
-bool TakeBackOppositeMove(const RenameSystemCalls& calls, bool readsWinInit, const char* source,
-                          const char* target) {
+// the file away from the name the user chose last. The empty file goes too.
+TakeBack TakeBackOppositeMove(const RenameSystemCalls& calls, bool readsWinInit, const char* source,
+                              const char* target) {
     if (!FileSize(target))
-        return false;
+        return TakeBack::Absent;
     if (!readsWinInit)
-        return TakeOutSystemMove(target, source);
+        return TakeOutSystemMove(calls, target, source);
 
     const std::string winInit = WinInitPath(calls);
     const std::string sourceShort = ShortPath(calls, source);
     const std::string targetShort = ShortPath(calls, target);
     if (winInit.empty() || sourceShort.empty() || targetShort.empty())
-        return false;
+        return TakeBack::Absent;
     if (!EditWinInit(calls, winInit, OPEN_EXISTING, 0, [&](char* text, size_t size) {
             return neutralise::TakeOutRename(text, size, sourceShort, targetShort);
         }))
-        return false;
+        return TakeBack::Absent;
     if (FileSize(source) == ULONGLONG{0})
         ::DeleteFileA(source);
-    return true;
+    return TakeBack::Done;
 }
 
 } // namespace
@@ -197,8 +275,16 @@ BOOL MoveFileWithFallback(const char* source, const char* target) {
 BOOL MoveFileWithFallback(const char* source, const char* target, const RenameSystemCalls& calls) {
     const bool readsWinInit = ReadsWinInit(calls);
     if (target) {
-        if (TakeBackOppositeMove(calls, readsWinInit, source, target))
+        switch (TakeBackOppositeMove(calls, readsWinInit, source, target)) {
+        case TakeBack::Done:
             return TRUE;
+        case TakeBack::Failed:
+            // A move this way on top of the pending one would be carried out after it at the
+            // restart and move the file back again, or move an empty file over it now.
+            return FALSE;
+        case TakeBack::Absent:
+            break;
+        }
         // An empty file never replaces one with contents: it can only be what the fallback
         // made for a move still pending, and the module would be lost.
         if (FileSize(source) == ULONGLONG{0} && FileSize(target).value_or(0) > 0)

@@ -1,8 +1,6 @@
 #include "neutralise/PendingMoves.h"
 
-#include "base/Text.h"
-
-#include <string_view>
+#include <algorithm>
 
 namespace neutralise {
 
@@ -10,58 +8,75 @@ namespace {
 
 // A name of the list as the program writes a path: without the mark of a replacing target
 // and without the NT prefix.
-std::string_view PlainPath(std::string_view name) {
-    if (!name.empty() && name.front() == '!')
+std::u16string_view PlainPath(std::u16string_view name) {
+    if (!name.empty() && name.front() == u'!')
         name.remove_prefix(1);
-    constexpr std::string_view kNtPrefix = "\\??\\";
+    constexpr std::u16string_view kNtPrefix = u"\\??\\";
     if (name.substr(0, kNtPrefix.size()) == kNtPrefix)
         name.remove_prefix(kNtPrefix.size());
     return name;
 }
 
-bool SamePath(std::string_view name, const std::string& path) {
-    return base::ToLowerAscii(std::string(PlainPath(name))) == base::ToLowerAscii(path);
+char16_t LowerAscii(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool SamePath(std::u16string_view name, std::u16string_view path) {
+    name = PlainPath(name);
+    return name.size() == path.size() &&
+           std::equal(name.begin(), name.end(), path.begin(),
+                      [](char16_t a, char16_t b) { return LowerAscii(a) == LowerAscii(b); });
+}
+
+// One name of the list: its units are [begin, end); the next name starts at `next`, after the
+// NUL that ends this one, or at the list's end when it has none.
+struct Name {
+    size_t begin;
+    size_t end;
+    size_t next;
+
+    std::u16string_view In(std::u16string_view list) const {
+        return list.substr(begin, end - begin);
+    }
+};
+
+Name NameAt(std::u16string_view list, size_t at) {
+    const size_t end = std::min(list.find(u'\0', at), list.size());
+    return {at, end, std::min(end + 1, list.size())};
 }
 
 } // namespace
 
-std::vector<std::string> SplitMultiString(const std::string& data) {
-    // A deletion's empty target stands inside the list, so only the list's own length ends it.
-    std::vector<std::string> names;
-    size_t at = 0;
-    while (at < data.size()) {
-        size_t end = data.find('\0', at);
-        if (end == std::string::npos)
-            end = data.size();
-        names.emplace_back(data, at, end - at);
-        at = end + 1;
-    }
-    // The empty string that closes the list.
-    if (!names.empty() && names.back().empty())
-        names.pop_back();
-    return names;
-}
-
-std::string JoinMultiString(const std::vector<std::string>& names) {
-    std::string data;
-    for (const std::string& name : names) {
-        data += name;
-        data += '\0';
-    }
-    data += '\0';
-    return data;
-}
-
-bool TakeOutPendingMove(std::vector<std::string>& names, const std::string& source,
-                        const std::string& target) {
-    for (size_t i = 0; i + 1 < names.size(); i += 2) {
-        if (!names[i + 1].empty() && SamePath(names[i], source) && SamePath(names[i + 1], target)) {
-            names.erase(names.begin() + static_cast<std::ptrdiff_t>(i),
-                        names.begin() + static_cast<std::ptrdiff_t>(i + 2));
-            return true;
+size_t TakeOutPendingMoves(std::u16string& list, std::u16string_view source,
+                           std::u16string_view target) {
+    const std::u16string_view all(list);
+    std::u16string kept;
+    size_t copied = 0; // the units before it are in `kept` or taken out
+    size_t taken = 0;
+    // A deletion's empty target stands inside the list, so only the list's own length ends it;
+    // the NUL that closes it reads as an empty source without a target.
+    for (size_t at = 0; at < all.size();) {
+        const Name from = NameAt(all, at);
+        if (from.next >= all.size())
+            break;
+        const Name onto = NameAt(all, from.next);
+        if (onto.end > onto.begin && SamePath(from.In(all), source) &&
+            SamePath(onto.In(all), target)) {
+            kept.append(all.substr(copied, from.begin - copied));
+            copied = onto.next;
+            ++taken;
         }
+        at = onto.next;
     }
-    return false;
+    if (taken > 0) {
+        kept.append(all.substr(copied));
+        list.swap(kept);
+    }
+    return taken;
+}
+
+bool HoldsNoNames(std::u16string_view list) {
+    return std::all_of(list.begin(), list.end(), [](char16_t c) { return c == u'\0'; });
 }
 
 } // namespace neutralise

@@ -1,24 +1,25 @@
 // The renames that the system of the NT family carries out at its next start, as it keeps
 // them: a list of names in pairs, the source first, then the target, each an NT path
 // ("\??\C:\spy\hook.dll"), the target marked with a leading '!' when it may replace a file,
-// and empty for a deletion. Portable: no Win32 types.
+// and empty for a deletion. The list holds other programs' renames too, in UTF-16, and is
+// edited as such so that theirs stay exactly as they were. Portable: no Win32 types.
 #pragma once
 
+#include <cstddef>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace neutralise {
 
-// The names of a list of strings each ended by a NUL, the list ended by one NUL more; a last
-// name without its NUL counts. Empty names inside the list are kept.
-std::vector<std::string> SplitMultiString(const std::string& data);
+// Takes every pending move of `source` onto `target` (paths as the program names them, ASCII
+// letter case aside) out of `list`: the list's UTF-16 units as stored, names each ended by a
+// NUL, the list by one NUL more (a last name without its NUL counts, and empty names inside
+// the list are deletions' targets). Only the units of those pairs go; everything else stays
+// as it was, in its order, down to a missing final NUL. Returns how many pairs were taken out.
+size_t TakeOutPendingMoves(std::u16string& list, std::u16string_view source,
+                           std::u16string_view target);
 
-// The names back as such a list: each ended by a NUL, then one NUL more.
-std::string JoinMultiString(const std::vector<std::string>& names);
-
-// Takes the pending move of `source` onto `target` (paths as the program names them, letter
-// case aside) out of the list of pairs. True when there was one.
-bool TakeOutPendingMove(std::vector<std::string>& names, const std::string& source,
-                        const std::string& target);
+// True when `list` names nothing: it is empty or holds NULs only.
+bool HoldsNoNames(std::u16string_view list);
 
 } // namespace neutralise

@@ -3,44 +3,77 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
-using neutralise::JoinMultiString;
-using neutralise::SplitMultiString;
-using neutralise::TakeOutPendingMove;
-using Names = std::vector<std::string>;
+using namespace std::string_literals;
+using neutralise::HoldsNoNames;
+using neutralise::TakeOutPendingMoves;
 
-TEST(PendingMoves, TheListKeepsADeletionsEmptyTarget) {
-    // Z:\a deleted, Z:\b onto Z:\c: the empty target stands inside the list.
-    const std::string data("\\??\\Z:\\a\0\0\\??\\Z:\\b\0!\\??\\Z:\\c\0\0", 30);
-    const Names names = {"\\??\\Z:\\a", "", "\\??\\Z:\\b", "!\\??\\Z:\\c"};
-    EXPECT_EQ(SplitMultiString(data), names);
-    EXPECT_EQ(JoinMultiString(names), data);
-    // Without its closing NUL, or its last one, the list reads the same.
-    EXPECT_EQ(SplitMultiString(data.substr(0, 29)), names);
-    EXPECT_EQ(SplitMultiString(data.substr(0, 28)), names);
-    EXPECT_EQ(SplitMultiString(std::string()), Names());
+const std::u16string kDll = u"Z:\\Spy\\Hook.dll", kDisabled = u"Z:\\Spy\\Hook.dl_";
+// The program's own move, as the system records it.
+const std::u16string kOwn = u"\\??\\Z:\\spy\\hook.dll\0\\??\\Z:\\spy\\hook.dl_\0"s;
+// Other programs' renames, named in letters that no single ANSI code page holds together.
+const std::u16string kPolish = u"\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\Temp\\app.dll.new\0"
+                               u"!\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\app.dll\0"s;
+const std::u16string kCyrillicDeletion =
+    u"\\??\\C:\\Users\\\u0418\u0432\u0430\u043d\\setup.tmp\0\0"s;
+const std::u16string kChinese =
+    u"\\??\\C:\\\u7a0b\u5e8f\\new.dll\0\\??\\C:\\\u7a0b\u5e8f\\old.dll\0"s;
+const std::u16string kEnd = u"\0"s;
+
+TEST(PendingMoves, EveryOwnMoveGoesAndEveryOtherUnitStays) {
+    struct Case {
+        const char* name;
+        std::u16string before;
+        std::u16string after;
+        size_t taken;
+    };
+    const Case cases[] = {
+        {"between others", kPolish + kOwn + kCyrillicDeletion + kChinese + kEnd,
+         kPolish + kCyrillicDeletion + kChinese + kEnd, 1},
+        {"first and last", kOwn + kChinese + kPolish + kOwn + kEnd, kChinese + kPolish + kEnd, 2},
+        {"twice in a row", kCyrillicDeletion + kOwn + kOwn + kPolish + kEnd,
+         kCyrillicDeletion + kPolish + kEnd, 2},
+        {"after a deletion of the same file", u"\\??\\Z:\\spy\\hook.dll\0\0"s + kOwn + kEnd,
+         u"\\??\\Z:\\spy\\hook.dll\0\0"s + kEnd, 1},
+        {"marked, unprefixed, in other letter case",
+         kPolish + u"\\??\\z:\\SPY\\hook.DLL\0!\\??\\Z:\\Spy\\Hook.dl_\0"s +
+             u"Z:\\spy\\hook.dll\0!Z:\\spy\\HOOK.dl_\0"s + kChinese + kEnd,
+         kPolish + kChinese + kEnd, 2},
+        {"no final NUL", kPolish + kOwn + kChinese, kPolish + kChinese, 1},
+        {"last, without its NUL", kPolish + kOwn.substr(0, kOwn.size() - 1), kPolish, 1},
+        {"alone", kOwn + kEnd, kEnd, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u16string list = c.before;
+        EXPECT_EQ(TakeOutPendingMoves(list, kDll, kDisabled), c.taken);
+        EXPECT_EQ(list, c.after);
+    }
+    EXPECT_TRUE(HoldsNoNames(kEnd));
+    EXPECT_TRUE(HoldsNoNames(u""));
+    EXPECT_FALSE(HoldsNoNames(kEnd + kPolish));
 }
 
 TEST(PendingMoves, OnlyThatMoveIsTakenOut) {
-    const std::string dll = "Z:\\Spy\\Hook.dll", disabled = "Z:\\Spy\\Hook.dl_";
-    const Names others = {"\\??\\Z:\\spy\\hook.dll", "",                        // a deletion
-                          "\\??\\Z:\\spy\\hook.dl_", "\\??\\Z:\\spy\\hook.dll", // the other way
-                          "\\??\\Z:\\spy\\hook.dll", "\\??\\Z:\\spy\\other.dl_"};
-    for (const char* target : {"\\??\\z:\\spy\\hook.dl_", "!\\??\\Z:\\SPY\\HOOK.DL_"}) {
-        Names names = others;
-        names.insert(names.begin() + 2, {"\\??\\Z:\\spy\\hook.dll", target});
-        EXPECT_TRUE(TakeOutPendingMove(names, dll, disabled)) << target;
-        EXPECT_EQ(names, others);
+    const std::u16string others[] = {
+        u"\\??\\Z:\\spy\\hook.dll\0\0"s,                            // a deletion
+        u"\\??\\Z:\\spy\\hook.dl_\0\\??\\Z:\\spy\\hook.dll\0"s,     // the other way
+        u"\\??\\Z:\\spy\\hook.dll\0\\??\\Z:\\spy\\other.dl_\0"s,    // elsewhere
+        u"\\??\\Z:\\spy\\hook.dll.bak\0\\??\\Z:\\spy\\hook.dl_\0"s, // a longer name
+        // A name that stands as a target is never read as a source.
+        u"\\??\\Z:\\x\0\\??\\Z:\\spy\\hook.dll\0\\??\\Z:\\spy\\hook.dl_\0\\??\\Z:\\y\0"s,
+        // A source without its target.
+        u"\\??\\Z:\\spy\\hook.dll\0"s,
+        kEnd,
+        u""s,
+    };
+    for (const std::u16string& other : others) {
+        std::u16string list = other;
+        EXPECT_EQ(TakeOutPendingMoves(list, kDll, kDisabled), 0u);
+        EXPECT_EQ(list, other);
     }
-    Names names = others;
-    EXPECT_FALSE(TakeOutPendingMove(names, dll, disabled));
-    EXPECT_EQ(names, others);
-    // A name that stands as a target is never read as a source.
-    names = {"\\??\\Z:\\x", "\\??\\Z:\\spy\\hook.dll", "\\??\\Z:\\spy\\hook.dl_", "\\??\\Z:\\y"};
-    EXPECT_FALSE(TakeOutPendingMove(names, dll, disabled));
 }
 
 } // namespace
