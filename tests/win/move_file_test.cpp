@@ -4,17 +4,20 @@
 #include "neutralise/MoveFile.h"
 #include "tests/support/process.h"
 #include "base/FileError.h"
+#include "ui/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
+using namespace std::string_literals;
 using namespace testing_support;
 
 const std::string kHeader = "[Rename]\r\n";
@@ -258,6 +261,162 @@ TEST_F(RenameFile, NoMappingOrViewLeavesWinInitAsItWas) {
         EXPECT_EQ(ReadFileBytes(winInit_), old);
         EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
     }
+}
+
+// ---- The system's list of renames, which holds other programs' names too ----
+
+// Other programs' renames, named in letters that no single ANSI code page holds together.
+const std::u16string kPolish = u"\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\Temp\\app.dll.new\0"
+                               u"!\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\app.dll\0"s;
+const std::u16string kCyrillicDeletion =
+    u"\\??\\C:\\Users\\\u0418\u0432\u0430\u043d\\setup.tmp\0\0"s;
+const std::u16string kChinese =
+    u"\\??\\C:\\\u7a0b\u5e8f\\new.dll\0\\??\\C:\\\u7a0b\u5e8f\\old.dll\0"s;
+const std::u16string kEnd = u"\0"s;
+const wchar_t kPendingRenamesW[] = L"PendingFileRenameOperations";
+
+std::u16string Utf16(const std::string& path) {
+    const std::wstring wide = ui::Widen(path);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::string Bytes(const std::u16string& units) {
+    return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+}
+
+// The move of `source` onto `target` as the system's list holds it.
+std::u16string ListedMove(const std::string& source, const std::string& target) {
+    return u"\\??\\" + Utf16(source) + u"\0"s + u"\\??\\" + Utf16(target) + u"\0"s;
+}
+
+ui::RegKey SessionManager() {
+    HKEY key = nullptr;
+    ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    return ui::RegKey(key);
+}
+
+// The list's bytes as stored; none when there is no list.
+std::optional<std::string> ListBytes() {
+    const ui::RegKey key = SessionManager();
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.get(), kPendingRenamesW, nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::string bytes(size, '\0');
+    if (::RegQueryValueExW(key.get(), kPendingRenamesW, nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(&bytes[0]), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    bytes.resize(size);
+    return bytes;
+}
+
+// Stores `bytes` as the list, as another program would; none deletes it.
+void SetList(const std::optional<std::string>& bytes) {
+    const ui::RegKey key = SessionManager();
+    if (!bytes) {
+        ::RegDeleteValueW(key.get(), kPendingRenamesW);
+        return;
+    }
+    EXPECT_EQ(::RegSetValueExW(key.get(), kPendingRenamesW, 0, REG_MULTI_SZ,
+                               reinterpret_cast<const BYTE*>(bytes->data()),
+                               static_cast<DWORD>(bytes->size())),
+              ERROR_SUCCESS);
+}
+
+// Lists that another program stores, one as each of the list's sizes is asked from the second
+// on: it keeps changing the list while the rename edits it.
+std::vector<std::string> g_listChanges;
+size_t g_sizeQueries = 0;
+LONG WINAPI ChangedListQuery(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+    if (!data && ++g_sizeQueries >= 2 && g_sizeQueries - 2 < g_listChanges.size())
+        SetList(g_listChanges[g_sizeQueries - 2]);
+    return ::RegQueryValueExW(key, name, reserved, type, data, size);
+}
+LONG WINAPI FailingListWrite(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) {
+    return ERROR_ACCESS_DENIED;
+}
+
+// The tests write the shared prefix's list: it is put back as it was.
+class SystemList : public RenameFile {
+protected:
+    void SetUp() override {
+        RenameFile::SetUp();
+        g_listChanges.clear();
+        g_sizeQueries = 0;
+    }
+    void TearDown() override { SetList(saved_); }
+
+    const std::optional<std::string> saved_ = ListBytes();
+    const std::string module_ = Make("spy hook.dll", "module");
+    const std::string disabled_ = Path("spy hook.dl_");
+    const std::u16string own_ = ListedMove(module_, disabled_);
+};
+
+TEST_F(SystemList, DisableThenAllowLeavesOtherProgramsRenamesByteForByte) {
+    // An older Disable of the module is still in the list too.
+    const std::string names = Bytes(kPolish + own_ + kCyrillicDeletion + kChinese);
+    SetList(names + Bytes(kEnd));
+    {
+        // The module is in use: its Disable waits for the restart.
+        HeldFile holder(module_);
+        ASSERT_NE(MoveFileWithFallback(module_.c_str(), disabled_.c_str()), 0);
+        const std::string disabling = ListBytes().value_or("");
+        EXPECT_EQ(disabling.compare(0, names.size(), names), 0);
+        EXPECT_GT(disabling.size(), names.size() + Bytes(kEnd).size());
+        EXPECT_NE(MoveFileWithFallback(disabled_.c_str(), module_.c_str()), 0);
+    }
+    EXPECT_EQ(ListBytes(), Bytes(kPolish + kCyrillicDeletion + kChinese + kEnd));
+    EXPECT_EQ(Files(), std::vector<std::string>{"spy hook.dll"});
+    EXPECT_EQ(ReadFileBytes(module_), "module");
+}
+
+TEST_F(SystemList, AllowKeepsBytesItDoesNotUnderstandAndDeletesAnEmptyList) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        // No final NUL, and an odd byte after the last whole unit.
+        {Bytes(kChinese + own_ + kPolish + u"\\??\\Z:\\a"s) + "\x07",
+         Bytes(kChinese + kPolish + u"\\??\\Z:\\a"s) + "\x07"},
+        {Bytes(own_ + own_ + kEnd), std::nullopt},
+    };
+    for (const auto& [before, after] : cases) {
+        SetList(before);
+        EXPECT_EQ(MoveFileWithFallback(disabled_.c_str(), module_.c_str()), 1);
+        EXPECT_EQ(ListBytes(), after);
+    }
+}
+
+TEST_F(SystemList, AMoveThatCannotBeTakenBackFailsTheRename) {
+    const std::string before = Bytes(kPolish + own_ + kEnd);
+    RenameSystemCalls calls;
+    calls.moveFileEx = FailingMove;
+
+    // Another program adds a rename between the list's reading and its writing.
+    SetList(before);
+    g_listChanges = {Bytes(kPolish + own_ + kCyrillicDeletion + kEnd)};
+    calls.regQueryValueEx = ChangedListQuery;
+    EXPECT_EQ(MoveFileWithFallback(disabled_.c_str(), module_.c_str(), calls), 1);
+    EXPECT_EQ(ListBytes(), Bytes(kPolish + kCyrillicDeletion + kEnd));
+
+    // It never stops changing it.
+    SetList(before);
+    g_sizeQueries = 0;
+    g_listChanges.assign(10, Bytes(kChinese + own_ + kEnd));
+    for (size_t i = 1; i < g_listChanges.size(); i += 2)
+        g_listChanges[i] = before;
+    EXPECT_EQ(MoveFileWithFallback(disabled_.c_str(), module_.c_str(), calls), 0);
+    EXPECT_NE(ListBytes().value_or("").find(Bytes(own_)), std::string::npos);
+
+    // The list cannot be written.
+    SetList(before);
+    calls = RenameSystemCalls();
+    calls.moveFileEx = FailingMove;
+    calls.regSetValueEx = FailingListWrite;
+    EXPECT_EQ(MoveFileWithFallback(disabled_.c_str(), module_.c_str(), calls), 0);
+    EXPECT_EQ(ListBytes(), before);
+
+    // No move the other way was tried on top of the pending one.
+    EXPECT_TRUE(g_moves.empty());
+    EXPECT_EQ(ReadFileBytes(module_), "module");
 }
 
 // ---- WinInit.Ini as anyone may have left it ----
@@ -555,11 +714,59 @@ TEST_F(BeforeRestart, DisableAndAllowInEveryOrder) {
     }
 }
 
+// Another program's rename in a folder named outside the ANSI code page, pending across the
+// program's Disable and Allow of a module in use.
+const std::string kOtherProgram = "other program";
+const wchar_t kPolishFolder[] = L"\\\u0141ukasz\\";
+
+std::string ReadWideNamedFile(const std::wstring& path) {
+    ui::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    char buffer[64];
+    DWORD got = 0;
+    if (!file || !::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr))
+        return "";
+    return std::string(buffer, got);
+}
+
+TEST_F(BeforeRestart, AnotherProgramsRenameOutsideTheCodePageOutlivesDisableAndAllow) {
+    const std::string folder = files_ + kOtherProgram + "\\";
+    const std::wstring other = ui::Widen(files_ + kOtherProgram) + kPolishFolder;
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(other.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(folder + "app.tmp", "new app"));
+    ASSERT_TRUE(
+        ::MoveFileW(ui::Widen(folder + "app.tmp").c_str(), (other + L"app.dll.new").c_str()));
+    ASSERT_TRUE(::MoveFileExW((other + L"app.dll.new").c_str(), (other + L"app.dll").c_str(),
+                              MOVEFILE_DELAY_UNTIL_REBOOT));
+    const std::optional<std::string> before = ListBytes();
+
+    const std::string module = folder + "spy module.dll", disabled = folder + "spy module.dl_";
+    ASSERT_TRUE(WriteFileBytes(module, "own"));
+    {
+        HeldFile holder(module);
+        EXPECT_NE(MoveFileWithFallback(module.c_str(), disabled.c_str()), 0);
+        EXPECT_NE(ListBytes(), before);
+        EXPECT_NE(MoveFileWithFallback(disabled.c_str(), module.c_str()), 0);
+    }
+    EXPECT_EQ(ListBytes(), before);
+}
+
+TEST_F(AfterRestart, AnotherProgramsRenameWasCarriedOutAndTheModuleKeptItsName) {
+    const std::string folder = files_ + kOtherProgram + "\\";
+    const std::wstring other = ui::Widen(files_ + kOtherProgram) + kPolishFolder;
+    EXPECT_EQ(ReadWideNamedFile(other + L"app.dll"), "new app");
+    EXPECT_EQ(::GetFileAttributesW((other + L"app.dll.new").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadFileBytes(folder + "spy module.dll"), "own");
+    EXPECT_FALSE(FileExists(folder + "spy module.dl_"));
+}
+
 TEST_F(AfterRestart, EveryMoveWasCarriedOut) {
     EXPECT_EQ(ReadFileBytes(files_ + "held module.dl_"), "held");
     EXPECT_EQ(ReadFileBytes(files_ + "spy module.dl_"), "spy");
     EXPECT_EQ(ReadFileBytes(files_ + "kept module.dll"), "kept");
-    std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_"};
+    std::vector<std::string> left = {"held module.dl_", "kept module.dll", "spy module.dl_",
+                                     kOtherProgram};
     for (const Order& order : Orders()) {
         SCOPED_TRACE(order.name);
         left.push_back(order.name);
