@@ -103,8 +103,9 @@ void KeyboardProbes::InjectNextKey() {
         if (platform_.HotkeyTaken(key))
             continue;
         platform_.ReadPressedBit(key);
-        platform_.InjectProbeKey(key);
-        pendingKey_ = key;
+        // A key that could not go in now gives no vote on the next tick.
+        if (platform_.InjectProbeKey(key))
+            pendingKey_ = key;
         return;
     }
 }

@@ -43,14 +43,16 @@ public:
     virtual ~ProbePlatform() = default;
     // Puts the two hooks of the program at the head of the low-level keyboard chain, sends a
     // harmless key through it and takes the hooks away again; the timing of each key event
-    // that went through both. Empty when the hooks could not be set or no key came through.
+    // that went through both. Empty when the hooks could not be set, the key could not be
+    // sent safely (as for InjectProbeKey) or no key came through.
     virtual std::vector<ChainTiming> TimeLowLevelChain() = 0;
     // Whether `key` was pressed since the last read of its state, by anyone; the read
     // clears that.
     virtual bool ReadPressedBit(int key) = 0;
     // Presses and releases `key` in the system's input; the program's thread takes it in and
-    // drops it, so it reaches no control.
-    virtual void InjectProbeKey(int key) = 0;
+    // drops it, so it reaches no control. False when the key was not pressed: while the user
+    // holds a modifier, or another window is in front, the key could reach another program.
+    virtual bool InjectProbeKey(int key) = 0;
     // Whether the program's thread has taken in the press of the probe key last injected.
     virtual bool ProbeKeyArrived() = 0;
     // Tries to take `key` without modifiers as a hotkey and gives it back at once: true when

@@ -1,5 +1,7 @@
 #include "detect/Win32ProbePlatform.h"
 
+#include "detect/Win32KeyInput.h"
+
 #include <algorithm>
 
 namespace detect {
@@ -13,8 +15,8 @@ thread_local LowLevelChainTimer::Worker* t_worker = nullptr;
 
 constexpr UINT kInstallHook = WM_APP + 1;
 constexpr UINT kRemoveHook = WM_APP + 2;
-// How long the program waits at most for one of its threads, and for the timed key.
-constexpr DWORD kCommandWaitMs = 1000;
+// How long the program waits at most for its threads to end, and for the timed key.
+constexpr DWORD kQuitWaitMs = 1000;
 constexpr DWORD kKeyWaitMs = 100;
 // The hotkey id the probe takes for a moment.
 constexpr int kProbeHotkeyId = 0xBF00;
@@ -50,20 +52,24 @@ DWORD WINAPI WorkerMain(void* parameter) {
     auto* worker = static_cast<LowLevelChainTimer::Worker*>(parameter);
     t_worker = worker;
     MSG msg;
-    // The thread's queue exists from here on: commands posted to it are not lost.
+    // The thread's queue exists from here on: commands posted to it are not lost. That is
+    // command 1, the start.
     ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    worker->carriedOut.store(1, std::memory_order_release);
     ::SetEvent(worker->done.get());
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message != kInstallHook && msg.message != kRemoveHook)
+            continue;
         if (msg.message == kInstallHook && !worker->hook) {
             worker->hook =
                 ::SetWindowsHookExA(WH_KEYBOARD_LL, TimeNextHook, ::GetModuleHandleA(nullptr), 0);
-            ::SetEvent(worker->done.get());
-        } else if (msg.message == kRemoveHook) {
-            if (worker->hook)
-                ::UnhookWindowsHookEx(worker->hook);
+        } else if (msg.message == kRemoveHook && worker->hook) {
+            ::UnhookWindowsHookEx(worker->hook);
             worker->hook = nullptr;
-            ::SetEvent(worker->done.get());
         }
+        // The command's number, so that a late answer is never taken for a later command's.
+        worker->carriedOut.store(static_cast<unsigned>(msg.wParam), std::memory_order_release);
+        ::SetEvent(worker->done.get());
     }
     if (worker->hook)
         ::UnhookWindowsHookEx(worker->hook);
@@ -71,9 +77,14 @@ DWORD WINAPI WorkerMain(void* parameter) {
     return 0;
 }
 
-void SendChainKey() {
-    ::keybd_event(VK_F11, 0, 0, kChainKeyMark);
-    ::keybd_event(VK_F11, 0, KEYEVENTF_KEYUP, kChainKeyMark);
+bool SendChainKey() {
+    return PressAndRelease(VK_F11, kChainKeyMark);
+}
+
+// Milliseconds left until `deadline` (a GetTickCount64 time); 0 once it has passed.
+DWORD Remaining(ULONGLONG deadline) {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
 } // namespace
@@ -112,12 +123,12 @@ LowLevelChainTimer::~LowLevelChainTimer() {
         if (!worker.thread)
             continue;
         ::PostThreadMessageA(worker.id, WM_QUIT, 0, 0);
-        if (::WaitForSingleObject(worker.thread.get(), kCommandWaitMs) != WAIT_OBJECT_0)
+        if (::WaitForSingleObject(worker.thread.get(), kQuitWaitMs) != WAIT_OBJECT_0)
             ::TerminateThread(worker.thread.get(), 0);
     }
 }
 
-bool LowLevelChainTimer::Start() {
+bool LowLevelChainTimer::Start(ULONGLONG deadline) {
     if (started_ || failed_)
         return started_;
     for (Worker& worker : workers_) {
@@ -125,26 +136,46 @@ bool LowLevelChainTimer::Start() {
         worker.sampled.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
         if (worker.done && worker.sampled)
             worker.thread.reset(::CreateThread(nullptr, 0, WorkerMain, &worker, 0, &worker.id));
-        if (!worker.thread ||
-            ::WaitForSingleObject(worker.done.get(), kCommandWaitMs) != WAIT_OBJECT_0) {
+        if (!worker.thread) {
             failed_ = true;
             return false;
         }
+        worker.issued = 1; // the thread's start
     }
     started_ = true;
+    // A thread that is slow to start only makes this call time nothing.
+    return CaughtUp(workers_[0], deadline) && CaughtUp(workers_[1], deadline);
+}
+
+bool LowLevelChainTimer::CaughtUp(Worker& worker, ULONGLONG deadline) {
+    // `done` may be left signalled by an answer that came after its wait gave up: the numbers
+    // tell.
+    while (worker.carriedOut.load(std::memory_order_acquire) != worker.issued) {
+        const DWORD left = Remaining(deadline);
+        if (left == 0 || ::WaitForSingleObject(worker.done.get(), left) == WAIT_FAILED)
+            return worker.carriedOut.load(std::memory_order_acquire) == worker.issued;
+    }
     return true;
 }
 
-bool LowLevelChainTimer::Command(Worker& worker, UINT message) {
-    return ::PostThreadMessageA(worker.id, message, 0, 0) &&
-           ::WaitForSingleObject(worker.done.get(), kCommandWaitMs) == WAIT_OBJECT_0;
+bool LowLevelChainTimer::Command(Worker& worker, UINT message, ULONGLONG deadline) {
+    const unsigned number = worker.issued + 1;
+    if (!::PostThreadMessageA(worker.id, message, number, 0))
+        return false;
+    worker.issued = number;
+    return CaughtUp(worker, deadline);
 }
 
-std::vector<ChainTiming> LowLevelChainTimer::Time(void (*sendKey)()) {
-    if (!Start())
+std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
+    const ULONGLONG deadline = ::GetTickCount64() + kBudgetMs;
+    if (!Start(deadline))
         return {};
     Worker& probe = workers_[0];
     Worker& calibration = workers_[1];
+    // A thread still busy with an earlier command (its hook set or taken away late) is left
+    // alone until it has caught up.
+    if (!CaughtUp(probe, ::GetTickCount64()) || !CaughtUp(calibration, ::GetTickCount64()))
+        return {};
     for (Worker& worker : workers_) {
         worker.count.store(0);
         ::ResetEvent(worker.sampled.get());
@@ -153,16 +184,15 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(void (*sendKey)()) {
     calibration.wanted = 2;
 
     // The probe hook first: the calibration hook, set after it, comes ahead of it.
-    std::vector<ChainTiming> timings;
-    if (Command(probe, kInstallHook) && probe.hook && Command(calibration, kInstallHook) &&
-        calibration.hook) {
-        sendKey();
-        ::WaitForSingleObject(calibration.sampled.get(), kKeyWaitMs);
-    }
-    Command(calibration, kRemoveHook);
-    Command(probe, kRemoveHook);
+    if (Command(probe, kInstallHook, deadline) && probe.hook &&
+        Command(calibration, kInstallHook, deadline) && calibration.hook && sendKey())
+        ::WaitForSingleObject(calibration.sampled.get(), std::min(kKeyWaitMs, Remaining(deadline)));
+    // Taken away even when the time is up: the commands still go, carried out later.
+    Command(calibration, kRemoveHook, deadline);
+    Command(probe, kRemoveHook, deadline);
 
     // Each event went through the calibration hook and then the probe hook, in that order.
+    std::vector<ChainTiming> timings;
     const int events = std::min(probe.count.load(), calibration.count.load());
     for (int i = 0; i < events; ++i)
         timings.push_back({probe.ms[i], calibration.ms[i]});
@@ -179,10 +209,12 @@ bool Win32ProbePlatform::ReadPressedBit(int key) {
     return (::GetAsyncKeyState(key) & 1) != 0;
 }
 
-void Win32ProbePlatform::InjectProbeKey(int key) {
+bool Win32ProbePlatform::InjectProbeKey(int key) {
     filter_.Expect(key);
-    ::keybd_event(static_cast<BYTE>(key), 0, 0, kProbeKeyMark);
-    ::keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, kProbeKeyMark);
+    if (PressAndRelease(static_cast<WORD>(key), kProbeKeyMark))
+        return true;
+    filter_.Expect(0);
+    return false;
 }
 
 bool Win32ProbePlatform::HotkeyTaken(int key) {

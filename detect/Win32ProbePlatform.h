@@ -50,16 +50,22 @@ public:
     LowLevelChainTimer(const LowLevelChainTimer&) = delete;
     LowLevelChainTimer& operator=(const LowLevelChainTimer&) = delete;
 
-    // Sets both hooks, calls `sendKey`, waits a moment for its key events to pass through
-    // both and takes the hooks away. The threads start on the first call.
-    std::vector<ChainTiming> Time(void (*sendKey)());
+    // Sets both hooks, calls `sendKey` (false when it sent nothing), waits a moment for its
+    // key events to pass through both and takes the hooks away. The threads start on the first
+    // call. All its waits together last at most kBudgetMs; a thread that has not carried out
+    // an earlier command yet is not given another, and the call times nothing.
+    std::vector<ChainTiming> Time(bool (*sendKey)());
+
+    static constexpr DWORD kBudgetMs = 200;
 
     // One thread with its hook; public for the hook procedure.
     struct Worker {
         ui::Handle thread;
         DWORD id = 0;
-        ui::Handle done;    // a command of the thread is carried out
-        ui::Handle sampled; // the thread's hook has timed enough key events
+        ui::Handle done;                     // the thread has carried out a command
+        unsigned issued = 0;                 // the number of the last command given
+        std::atomic<unsigned> carriedOut{0}; // the number of the last command carried out
+        ui::Handle sampled;                  // the thread's hook has timed enough key events
         HHOOK hook = nullptr;
         static constexpr int kSamples = 8;
         std::atomic<int> count{0};
@@ -68,8 +74,11 @@ public:
     };
 
 private:
-    bool Start();
-    bool Command(Worker& worker, UINT message);
+    bool Start(ULONGLONG deadline);
+    // Gives the thread a command and waits until it is carried out or the deadline passes.
+    bool Command(Worker& worker, UINT message, ULONGLONG deadline);
+    // Waits until the thread has carried out every command given, or the deadline passes.
+    static bool CaughtUp(Worker& worker, ULONGLONG deadline);
 
     Worker workers_[2]; // the probe hook's thread, the calibration hook's thread
     bool started_ = false;
@@ -80,7 +89,7 @@ class Win32ProbePlatform : public ProbePlatform {
 public:
     std::vector<ChainTiming> TimeLowLevelChain() override;
     bool ReadPressedBit(int key) override;
-    void InjectProbeKey(int key) override;
+    bool InjectProbeKey(int key) override;
     bool ProbeKeyArrived() override { return filter_.Arrived(); }
     bool HotkeyTaken(int key) override;
 

@@ -1,5 +1,7 @@
 #include "detect/Win32ScanPlatform.h"
 
+#include "detect/Win32KeyInput.h"
+
 #include "inspect/FileVersionInfo.h"
 #include "inspect/ModuleEnumerator.h"
 #include "ui/Handles.h"
@@ -18,8 +20,10 @@ bool Win32ScanPlatform::IsActive() {
 }
 
 void Win32ScanPlatform::InjectF11() {
-    ::keybd_event(VK_F11, 0, 0, 0);
-    ::keybd_event(VK_F11, 0, KEYEVENTF_KEYUP, 0);
+    // Not while the user holds a modifier: the key would make a shortcut with it. The pass
+    // still runs; a hook DLL comes in with the next F11.
+    if (!PressAndRelease(VK_F11, 0))
+        return;
     // The system calls the keyboard hooks, and loads their DLLs here, when this thread looks
     // at the key. Looking at it now, without taking it off the queue, lets this tick's pass
     // find them rather than the next one's; the dialog still reads the key afterwards. The key

@@ -4,9 +4,12 @@
 #include "tests/e2e/session.h"
 
 #include "detect/ThreatRows.h"
+#include "detect/Win32ProbePlatform.h"
 #include "neutralise/Commands.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace {
 
@@ -93,6 +96,117 @@ TEST_F(KeyboardProbes, HarmlessReadersOfKeysAreNotListedEvenWithBothCoresBusy) {
     while (::GetTickCount() - start < 12000) {
         ASSERT_EQ(Rows().size(), 1u) << Rows().back().texts[0];
         ::Sleep(200);
+    }
+}
+
+// A low-level keyboard hook of the test's own, on a thread of its own: it counts the keys that
+// the program presses (its F11 and its probes' marked keys) from half a second after a
+// modifier went down on, and it is itself a keylogger to find.
+class ProgramKeyCounter {
+public:
+    ProgramKeyCounter() {
+        ready_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        thread_.reset(::CreateThread(nullptr, 0, Main, this, 0, &id_));
+        EXPECT_TRUE(thread_ && ::WaitForSingleObject(ready_.get(), 10000) == WAIT_OBJECT_0);
+        EXPECT_TRUE(hooked_);
+    }
+    ~ProgramKeyCounter() {
+        ::PostThreadMessageA(id_, WM_QUIT, 0, 0);
+        ::WaitForSingleObject(thread_.get(), 10000);
+    }
+    // Keys of the program's since the modifier went down, a tick in progress then aside.
+    int WhileHeld() const { return whileHeld_.load(); }
+    int All() const { return all_.load(); }
+    bool ModifierSeen() const { return modifierDown_.load() != 0; }
+
+private:
+    static DWORD WINAPI Main(void* parameter) {
+        auto* self = static_cast<ProgramKeyCounter*>(parameter);
+        current_ = self;
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        ui::Hook hook(::SetWindowsHookExA(WH_KEYBOARD_LL, Count, ::GetModuleHandleA(nullptr), 0));
+        self->hooked_ = static_cast<bool>(hook);
+        ::SetEvent(self->ready_.get());
+        while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        }
+        return 0;
+    }
+    static LRESULT CALLBACK Count(int code, WPARAM wParam, LPARAM lParam) {
+        const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+        ProgramKeyCounter* self = current_;
+        if (code == HC_ACTION && self) {
+            const bool modifier = key->vkCode != VK_F11 && key->dwExtraInfo == kTestKeyMark;
+            if (modifier && !(key->flags & LLKHF_UP))
+                self->modifierDown_.store(::GetTickCount() | 1);
+            else if (!modifier &&
+                     (key->vkCode == VK_F11 || key->dwExtraInfo == detect::kProbeKeyMark ||
+                      key->dwExtraInfo == detect::kChainKeyMark)) {
+                ++self->all_;
+                const DWORD down = self->modifierDown_.load();
+                if (down != 0 && ::GetTickCount() - down > 500)
+                    ++self->whileHeld_;
+            }
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline ProgramKeyCounter* current_ = nullptr;
+    ui::Handle ready_;
+    ui::Handle thread_;
+    DWORD id_ = 0;
+    bool hooked_ = false;
+    std::atomic<int> all_{0};
+    std::atomic<int> whileHeld_{0};
+    std::atomic<DWORD> modifierDown_{0};
+
+public:
+    static constexpr ULONG_PTR kTestKeyMark = 0x54455354;
+};
+
+// A key the test holds down, as the user would; let go at the latest with the object.
+class HeldKey {
+public:
+    explicit HeldKey(BYTE key) : key_(key) { Press(0); }
+    ~HeldKey() { Release(); }
+    void Release() {
+        if (down_)
+            Press(KEYEVENTF_KEYUP);
+    }
+
+private:
+    void Press(DWORD flags) {
+        ::keybd_event(key_, static_cast<BYTE>(::MapVirtualKeyA(key_, MAPVK_VK_TO_VSC)), flags,
+                      ProgramKeyCounter::kTestKeyMark);
+        down_ = !(flags & KEYEVENTF_KEYUP);
+    }
+    BYTE key_;
+    bool down_ = false;
+};
+
+// While the user holds a modifier the program presses no key of its own, which would make a
+// shortcut with it; its probes still come to their finding once the modifier is let go.
+TEST_F(KeyboardProbes, NoKeyIsPressedWhileAModifierIsHeld) {
+    for (BYTE modifier : {VK_LSHIFT, VK_RCONTROL}) {
+        SCOPED_TRACE(static_cast<int>(modifier));
+        ProgramKeyCounter counter;
+        Launch();
+        // The program at work in front before the modifier goes down.
+        ASSERT_TRUE(WaitFor([&] { return counter.All() > 0; }));
+        HeldKey held(modifier);
+        ASSERT_TRUE(WaitFor([&] { return counter.ModifierSeen(); }));
+        // Four ticks and more.
+        const DWORD start = ::GetTickCount();
+        while (::GetTickCount() - start < 4500) {
+            ASSERT_EQ(counter.WhileHeld(), 0);
+            ::Sleep(100);
+        }
+        EXPECT_TRUE(Rows().empty());
+        EXPECT_EQ(::GetForegroundWindow(), program->Dialog());
+
+        held.Release();
+        EXPECT_TRUE(WaitForRow(detect::kLowLevelHookKey, " Attivo", nullptr));
+        Quit();
     }
 }
 

@@ -44,6 +44,7 @@ public:
     bool pollerRunning = false;
     bool foreignLowLevelHook = false;
     bool keysArrive = true;
+    bool modifierHeld = false; // no key may be pressed
     std::set<int> heldHotkeys;
     std::set<int> pressed; // the "pressed since the last read" bits
     std::vector<int> injected;
@@ -51,17 +52,22 @@ public:
 
     std::vector<ChainTiming> TimeLowLevelChain() override {
         ++chainTimings;
+        if (modifierHeld)
+            return {};
         const double next = foreignLowLevelHook ? 0.15 : 0.008;
         return {{next, next + 0.15}, {next, next + 0.15}};
     }
     bool ReadPressedBit(int key) override { return pressed.erase(key) != 0; }
-    void InjectProbeKey(int key) override {
+    bool InjectProbeKey(int key) override {
+        if (modifierHeld)
+            return false;
         injected.push_back(key);
         if (!keysArrive)
-            return;
+            return true;
         pressed.insert(key);
         if (pollerRunning)
             pressed.clear();
+        return true;
     }
     bool ProbeKeyArrived() override { return keysArrive; }
     bool HotkeyTaken(int key) override { return heldHotkeys.count(key) != 0; }
@@ -128,6 +134,31 @@ TEST(KeyboardProbes, AnotherWindowInFrontForgetsTheKeyInFlight) {
         probes.Pause();
     }
     EXPECT_TRUE(probes.Findings().empty());
+}
+
+TEST(KeyboardProbes, TicksWhoseKeysCouldNotGoInCountNeitherWay) {
+    FakeKeyboard keyboard;
+    keyboard.pollerRunning = true;
+    keyboard.foreignLowLevelHook = true;
+    KeyboardProbes probes(keyboard);
+    // Two votes of the chain, one of the poller, whose second key is still in flight.
+    for (int tick = 0; tick < 2; ++tick)
+        probes.RunActive();
+    EXPECT_TRUE(probes.Findings().empty());
+    keyboard.modifierHeld = true;
+    const size_t injected = keyboard.injected.size();
+    for (int tick = 0; tick < 10; ++tick)
+        probes.RunActive();
+    EXPECT_EQ(keyboard.injected.size(), injected);
+    EXPECT_TRUE(probes.Findings().empty());
+    // The key in flight when the modifier came was read; none since. The chain's third vote
+    // comes with the next tick, the poller's with the one after.
+    keyboard.modifierHeld = false;
+    probes.RunActive();
+    EXPECT_EQ(probes.Findings(), std::vector<std::string>{detect::kLowLevelHookKey});
+    probes.RunActive();
+    EXPECT_EQ(probes.Findings(),
+              (std::vector<std::string>{detect::kLowLevelHookKey, detect::kKeyStatePollerKey}));
 }
 
 } // namespace

@@ -375,7 +375,7 @@ public:
         return {{0.2, 0.4}, {0.2, 0.4}};
     }
     bool ReadPressedBit(int) override { return true; }
-    void InjectProbeKey(int) override {}
+    bool InjectProbeKey(int) override { return true; }
     bool ProbeKeyArrived() override { return true; }
     bool HotkeyTaken(int) override { return false; }
 };

@@ -1,6 +1,7 @@
 // The main dialog in this process, with the program's own resources: what another process
 // cannot see of it under Wine (icon handles, the system menu).
 #include "app/SnoopsweepDlg.h"
+#include "detect/Win32KeyInput.h"
 #include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
 #include "res/resource.h"
@@ -157,6 +158,34 @@ TEST(ProbePlatform, ProbeKeysArriveAndReachNoControl) {
     EXPECT_TRUE(arrived);
     EXPECT_EQ(afterProbeKey, 0);
     EXPECT_EQ(afterPlainKey, 1);
+}
+
+// No key goes in while any modifier is down, or while another program's window is in front.
+TEST(KeyInput, NoKeyWhileAModifierIsDownOrAnotherWindowIsInFront) {
+    const HWND window = ::CreateWindowExA(0, "STATIC", "keys", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                          0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ::SetForegroundWindow(window);
+    ASSERT_TRUE(WaitFor([&] { return ::GetForegroundWindow() == window; }));
+    ASSERT_TRUE(WaitFor([] { return detect::KeysMayBeInjected(); }));
+    for (const BYTE modifier :
+         {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU, VK_LWIN, VK_RWIN}) {
+        ::keybd_event(modifier, 0, 0, 0);
+        EXPECT_TRUE(WaitFor([] { return !detect::KeysMayBeInjected(); })) << int{modifier};
+        EXPECT_FALSE(detect::PressAndRelease('Q', 0));
+        ::keybd_event(modifier, 0, KEYEVENTF_KEYUP, 0);
+        EXPECT_TRUE(WaitFor([] { return detect::KeysMayBeInjected(); })) << int{modifier};
+    }
+    // A window of another program in front.
+    ChildProcess reader;
+    ASSERT_TRUE(reader.Start(OwnDirectory() + "key_reader.exe"));
+    EXPECT_TRUE(WaitFor([] { return !detect::KeysMayBeInjected(); }));
+    EXPECT_FALSE(detect::PressAndRelease('Q', 0));
+    reader.Terminate();
+    ::DestroyWindow(window);
+    MSG stale; // whatever keys reached this thread
+    while (::PeekMessageA(&stale, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
 }
 
 } // namespace
