@@ -12,30 +12,12 @@
 #include "ui/WinApp.h"
 
 #include <exception>
-#include <memory>
+#include <optional>
 
 namespace {
 
-// Posted by the provenance thread with the box's text (a std::string it gives up).
+// Posted by the provenance thread once the box's text is ready; wParam is the search's number.
 constexpr UINT kProvenanceReady = WM_APP + 10;
-
-struct ProvenanceJob {
-    HWND dialog;
-    std::string path;
-};
-
-DWORD WINAPI GatherInBackground(void* parameter) {
-    const std::unique_ptr<ProvenanceJob> job(static_cast<ProvenanceJob*>(parameter));
-    try {
-        auto text = std::make_unique<std::string>(
-            inspect::ReportText(inspect::GatherProvenance(job->path)));
-        if (::PostMessageA(job->dialog, kProvenanceReady, 0, reinterpret_cast<LPARAM>(text.get())))
-            text.release(); // the dialog's now
-    } catch (const std::exception&) {
-        // Out of memory: no box.
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -46,7 +28,6 @@ const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
     ui::OnMessage(WM_TIMER, &CSnoopsweepDlg::OnTimer),
     ui::OnMessage(WM_NOTIFY, &CSnoopsweepDlg::OnNotify),
     ui::OnMessage(kProvenanceReady, &CSnoopsweepDlg::OnProvenanceReady),
-    ui::OnMessage(WM_DESTROY, &CSnoopsweepDlg::OnDestroy),
     ui::OnCommand(BN_CLICKED, IDC_DISABLE, &CSnoopsweepDlg::OnDisable),
     ui::OnCommand(BN_CLICKED, IDC_ANALYSE, &CSnoopsweepDlg::OnAnalyse),
     ui::OnCommand(BN_CLICKED, IDC_ALLOW, &CSnoopsweepDlg::OnAllow),
@@ -142,20 +123,13 @@ bool CSnoopsweepDlg::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
     return true;
 }
 
-bool CSnoopsweepDlg::OnProvenanceReady(WPARAM, LPARAM lParam, LRESULT& result) {
-    const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lParam));
-    m_provenanceWorker.reset();
-    MessageBox(*text, MB_OK | MB_ICONINFORMATION);
+bool CSnoopsweepDlg::OnProvenanceReady(WPARAM wParam, LPARAM, LRESULT& result) {
+    // Only the answer of the search under way is shown; the message's other values, and the
+    // same message from anyone else, are ignored.
+    if (const std::optional<std::string> text = m_provenance.Take(wParam))
+        MessageBox(*text, MB_OK | MB_ICONINFORMATION);
     result = 0;
     return true;
-}
-
-bool CSnoopsweepDlg::OnDestroy(WPARAM, LPARAM, LRESULT&) {
-    // A text that arrives too late for its box.
-    MSG late;
-    while (::PeekMessageA(&late, Hwnd(), kProvenanceReady, kProvenanceReady, PM_REMOVE))
-        delete reinterpret_cast<std::string*>(late.lParam);
-    return false;
 }
 
 void CSnoopsweepDlg::OnAbout() {
@@ -190,13 +164,25 @@ void CSnoopsweepDlg::InitThreatList() {
 
 void CSnoopsweepDlg::LoadTrustMap() {
     m_scan.ResetFlags();
-    const detect::ListFilePaths paths = detect::LoadTrustMap(m_trustMap, ui::ModuleFileName());
-    m_blockedListPath = paths.blocked;
-    m_allowedListPath = paths.allowed;
+    const detect::LoadedLists loaded = detect::LoadTrustMap(m_trustMap, ui::ModuleFileName());
+    m_blockedListPath = loaded.paths.blocked;
+    m_allowedListPath = loaded.paths.allowed;
+    m_blockedUnreadable = loaded.blockedUnreadable;
+    m_allowedUnreadable = loaded.allowedUnreadable;
 }
 
 void CSnoopsweepDlg::SaveLists() {
-    detect::SaveListFiles(m_trustMap, {m_blockedListPath, m_allowedListPath});
+    // A file that was there but could not be read at start would lose every verdict it holds:
+    // this run leaves it as it is, and says so at the first save.
+    if (!m_unreadableTold) {
+        m_unreadableTold = true;
+        if (m_blockedUnreadable)
+            MessageBox(detect::UnreadableListText(m_blockedListPath), MB_OK | MB_ICONWARNING);
+        if (m_allowedUnreadable)
+            MessageBox(detect::UnreadableListText(m_allowedListPath), MB_OK | MB_ICONWARNING);
+    }
+    detect::SaveListFiles(m_trustMap, {m_blockedListPath, m_allowedListPath},
+                          {!m_blockedUnreadable, !m_allowedUnreadable});
 }
 
 void CSnoopsweepDlg::ScanOwnModules(UINT) {
@@ -225,13 +211,9 @@ void CSnoopsweepDlg::ShowProvenance(int row) {
         MessageBox(inspect::FilelessReportText(key), MB_OK | MB_ICONINFORMATION);
         return;
     }
-    // One box at a time: a double-click while the last one is being gathered is dropped.
-    if (m_provenanceWorker)
-        return;
-    auto job = std::make_unique<ProvenanceJob>(ProvenanceJob{Hwnd(), key});
-    m_provenanceWorker.reset(::CreateThread(nullptr, 0, GatherInBackground, job.get(), 0, nullptr));
-    if (m_provenanceWorker)
-        job.release(); // the thread's now
+    // One search at a time: a double-click while the last one still runs is dropped.
+    m_provenance.Start(Hwnd(), kProvenanceReady,
+                       [key] { return inspect::ReportText(inspect::GatherProvenance(key)); });
 }
 
 // ---- "Disabilita" and "Consenti" ----

@@ -7,6 +7,7 @@
 #include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
 #include "neutralise/Commands.h"
+#include "ui/BackgroundText.h"
 #include "ui/Dialog.h"
 #include "ui/Handles.h"
 #include "ui/Window.h"
@@ -30,7 +31,6 @@ private:
     bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnNotify(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnProvenanceReady(WPARAM wParam, LPARAM lParam, LRESULT& result);
-    bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     // Commands.
     void OnDisable();
@@ -58,6 +58,10 @@ private:
     ui::ListCtrl m_list;
     std::string m_allowedListPath;
     std::string m_blockedListPath;
+    // List files that were there but could not be read at start: never written by this run.
+    bool m_blockedUnreadable = false;
+    bool m_allowedUnreadable = false;
+    bool m_unreadableTold = false;
     ui::ImageList m_imageList;
     ui::Button m_startWithWindows;
     HICON m_hIcon;
@@ -69,6 +73,6 @@ private:
     detect::Win32ProbePlatform m_probePlatform;
     detect::KeyboardProbes m_probes{m_probePlatform};
     detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes};
-    // The thread gathering who is behind a row, while it runs.
-    ui::Handle m_provenanceWorker;
+    // Who is behind a row, gathered on a thread of its own.
+    ui::BackgroundText m_provenance;
 };

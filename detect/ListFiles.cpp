@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace detect {
 
@@ -73,40 +74,61 @@ private:
 
 } // namespace
 
-std::optional<std::string> ReadListFile(const std::string& path) {
-    ui::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file)
-        return std::nullopt;
-    std::string bytes;
+ListFileRead ReadListFile(const std::string& path) {
+    ui::FileHandle file(::CreateFileA(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return {};
+        return {ListFileRead::Unreadable, std::string()};
+    }
+    ListFileRead read{ListFileRead::Read, std::string()};
     char buffer[64 * 1024];
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr))
-            return std::nullopt;
+            return {ListFileRead::Unreadable, std::string()};
         if (got == 0)
             break;
-        bytes.append(buffer, got);
+        read.text.append(buffer, got);
     }
-    return bytes;
+    return read;
 }
 
-ListFilePaths LoadTrustMap(TrustMap& map, const std::string& executablePath) {
+LoadedLists LoadTrustMap(TrustMap& map, const std::string& executablePath) {
     AddTrustedNames(map, executablePath);
-    const ListFilePaths paths = ListFilePathsFor(executablePath);
-    if (const auto text = ReadListFile(paths.blocked))
-        LoadListText(map, *text, kBlocked);
-    if (const auto text = ReadListFile(paths.allowed))
-        LoadListText(map, *text, kAllowed);
-    return paths;
+    LoadedLists loaded;
+    loaded.paths = ListFilePathsFor(executablePath);
+    const ListFileRead blocked = ReadListFile(loaded.paths.blocked);
+    if (blocked.state == ListFileRead::Read)
+        LoadListText(map, blocked.text, kBlocked);
+    loaded.blockedUnreadable = blocked.state == ListFileRead::Unreadable;
+    const ListFileRead allowed = ReadListFile(loaded.paths.allowed);
+    if (allowed.state == ListFileRead::Read)
+        LoadListText(map, allowed.text, kAllowed);
+    loaded.allowedUnreadable = allowed.state == ListFileRead::Unreadable;
+    return loaded;
 }
 
-void SaveListFiles(const TrustMap& map, const ListFilePaths& paths) {
+void SaveListFiles(const TrustMap& map, const ListFilePaths& paths, ListFileChoice which) {
     const ListTexts texts = FormatListTexts(map);
-    PendingFile blocked(paths.blocked, texts.blocked);
-    PendingFile allowed(paths.allowed, texts.allowed);
-    blocked.Commit();
-    allowed.Commit();
+    std::optional<PendingFile> blocked, allowed;
+    if (which.blocked)
+        blocked.emplace(paths.blocked, texts.blocked);
+    if (which.allowed)
+        allowed.emplace(paths.allowed, texts.allowed);
+    if (blocked)
+        blocked->Commit();
+    if (allowed)
+        allowed->Commit();
+}
+
+std::string UnreadableListText(const std::string& path) {
+    return "Impossibile leggere il file " + path +
+           " all'avvio: non viene sovrascritto. Chiudi il programma che lo tiene aperto e "
+           "riavvia Snoopsweep.   ";
 }
 
 } // namespace detect

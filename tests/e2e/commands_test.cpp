@@ -125,4 +125,66 @@ TEST_F(Commands, AListFileThatCannotBeWrittenIsReportedAndKeptWhole) {
     ASSERT_TRUE(WaitForRow(hook, " Attivo & Bloccato  ", nullptr));
 }
 
+// A list file that another program holds while the program starts: read where it shares the
+// file (a virus scanner, an indexer), and where it does not, never written by that run, so
+// that its verdicts outlive the run.
+TEST_F(Commands, AListFileHeldAtStartKeepsEveryLine) {
+    const std::string blocked = "C:\\old\\one.dll\r\nC:\\old\\two.dll\r\n";
+    const std::string allowed = "C:\\old\\three.dll\r\n";
+    WriteLists(blocked, allowed);
+    const std::string blockedPath = folder.Path() + "bloccati.txt";
+    {
+        ui::FileHandle scanned(::CreateFileA(blockedPath.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(scanned);
+        Launch();
+    }
+    EXPECT_TRUE(WaitForRow("C:\\old\\two.dll", "Bloccato  ", nullptr));
+    Quit();
+
+    const std::string hook = PlantHook("kbhook_plain.dll", "hook.dll", 40);
+    {
+        ui::FileHandle held(::CreateFileA(blockedPath.c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        Launch();
+    }
+    RemoteRow row;
+    ASSERT_TRUE(WaitForRow(hook, " Attivo", &row));
+    EXPECT_EQ(CountRows("C:\\old\\one.dll"), 0);
+    EXPECT_EQ(CountRows("C:\\old\\three.dll"), 1);
+    const std::string path = row.texts[0];
+
+    ASSERT_TRUE(Select(path));
+    PostClick(program->Control(IDC_DISABLE));
+    HWND box = WaitForBox(neutralise::kAlertCaption);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(Answer(box, IDNO));
+    // Told once, at the first save, in a box of the program's own.
+    box = WaitForBox("Snoopsweep");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), "Impossibile leggere il file " + blockedPath +
+                                       " all'avvio: non viene sovrascritto. Chiudi il programma "
+                                       "che lo tiene aperto e riavvia Snoopsweep.   ");
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), program->Dialog());
+    EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
+    ASSERT_TRUE(Answer(box, IDOK));
+    // The other file is saved as usual.
+    EXPECT_TRUE(WaitForListFile("leciti.txt", allowed));
+    EXPECT_EQ(ListFile("bloccati.txt"), blocked);
+
+    PostClick(program->Control(IDC_ALLOW));
+    box = WaitForBox(neutralise::kAlertCaption);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(Answer(box, IDNO));
+    const std::string line = path + "\r\n";
+    ASSERT_TRUE(WaitFor(
+        [&] { return Stamp(folder.Path() + "leciti.txt").size == line.size() + allowed.size(); }));
+    const std::string saved = ListFile("leciti.txt");
+    EXPECT_TRUE(saved == line + allowed || saved == allowed + line) << saved;
+    EXPECT_EQ(ListFile("bloccati.txt"), blocked);
+    EXPECT_EQ(TopLevelWindows(program->Process().Pid(), "#32770").size(), 1u);
+}
+
 } // namespace

@@ -94,4 +94,36 @@ TEST_F(Provenance, TheBoxNamesTheInstallerTheProcessesAndTheAutostartEntries) {
     reader.Terminate();
 }
 
+// The dialog's message for a gathered box, posted by another program with any values: nothing
+// is shown or freed, and the dialog goes on answering, double-clicks included.
+TEST_F(Provenance, TheBoxMessageFromAnotherProgramIsIgnored) {
+    const std::string hook = PlantHook("kbhook_plain.dll", "hook.dll", 40);
+    Launch();
+    ASSERT_TRUE(WaitForRow(hook, " Attivo", nullptr));
+    constexpr UINT kBoxReady = WM_APP + 10;
+    const auto postGarbage = [&] {
+        for (WPARAM number : {0, 1, 2, 3, 7})
+            for (LPARAM pointer :
+                 {LPARAM{0}, LPARAM{1}, LPARAM{-1}, LPARAM{0x10000},
+                  static_cast<LPARAM>(0x7FFE0000), reinterpret_cast<LPARAM>(&hook)})
+                EXPECT_TRUE(::PostMessageA(program->Dialog(), kBoxReady, number, pointer));
+    };
+    const auto answers = [&] {
+        DWORD_PTR result = 0;
+        return ::SendMessageTimeoutA(program->Dialog(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000,
+                                     &result) != 0;
+    };
+    postGarbage();
+    EXPECT_TRUE(answers());
+    EXPECT_TRUE(program->Process().Running());
+    EXPECT_EQ(TopLevelWindows(program->Process().Pid(), "#32770").size(), 1u);
+
+    // A search of its own still shows its box, the same garbage around it notwithstanding.
+    EXPECT_EQ(AskWhoIsBehind(hook).rfind(Rows().at(0).texts[0] + "\n\nCaricato anche in:", 0), 0u);
+    postGarbage();
+    EXPECT_TRUE(answers());
+    EXPECT_EQ(AskWhoIsBehind(hook).rfind(Rows().at(0).texts[0] + "\n\nCaricato anche in:", 0), 0u);
+    EXPECT_TRUE(program->Process().Running());
+}
+
 } // namespace

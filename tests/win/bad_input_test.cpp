@@ -97,7 +97,7 @@ TEST(BadListFiles, UnreadableFilesAreSkippedAndKeptWhole) {
                                           OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
         detect::TrustMap map;
-        detect::LoadTrustMap(map, exe);
+        EXPECT_TRUE(detect::LoadTrustMap(map, exe).blockedUnreadable);
         EXPECT_EQ(map.size(), 28u);
         EXPECT_THROW(detect::SaveListFiles(verdicts, paths), base::FileError);
     }
@@ -107,7 +107,7 @@ TEST(BadListFiles, UnreadableFilesAreSkippedAndKeptWhole) {
     ASSERT_TRUE(::DeleteFileA(paths.blocked.c_str()));
     ASSERT_TRUE(::CreateDirectoryA(paths.blocked.c_str(), nullptr));
     detect::TrustMap map;
-    detect::LoadTrustMap(map, exe);
+    EXPECT_TRUE(detect::LoadTrustMap(map, exe).blockedUnreadable);
     EXPECT_EQ(map.size(), 28u);
     EXPECT_THROW(detect::SaveListFiles(verdicts, paths), base::FileError);
     EXPECT_FALSE(FileExists(paths.blocked + ".new"));

@@ -25,7 +25,8 @@ TEST_F(ListFiles, LoadReadsBothFilesNextToTheProgram) {
     ASSERT_TRUE(WriteFileBytes(paths.allowed, "C:\\both.dll"));
     detect::TrustMap map;
     const auto loaded = detect::LoadTrustMap(map, exe);
-    EXPECT_EQ(loaded.blocked, paths.blocked);
+    EXPECT_EQ(loaded.paths.blocked, paths.blocked);
+    EXPECT_FALSE(loaded.blockedUnreadable || loaded.allowedUnreadable);
     std::string value;
     ASSERT_TRUE(map.Lookup("C:\\spy\\hook.dll", value));
     EXPECT_EQ(value, "1");
@@ -87,7 +88,7 @@ TEST_F(ListFiles, AFailedSaveNamesTheFileAndKeepsItsOldContent) {
     // A folder in the place of the file.
     ASSERT_TRUE(::DeleteFileA(paths.allowed.c_str()));
     ASSERT_TRUE(::CreateDirectoryA(paths.allowed.c_str(), nullptr));
-    EXPECT_FALSE(detect::ReadListFile(paths.allowed).has_value());
+    EXPECT_EQ(detect::ReadListFile(paths.allowed).state, detect::ListFileRead::Unreadable);
     EXPECT_THROW(detect::SaveListFiles(map, paths), base::FileError);
     ::RemoveDirectoryA(paths.allowed.c_str());
 
@@ -97,14 +98,46 @@ TEST_F(ListFiles, AFailedSaveNamesTheFileAndKeepsItsOldContent) {
     EXPECT_EQ(ReadFileBytes(paths.allowed), "");
 }
 
-TEST_F(ListFiles, AFileHeldOpenIsPassedOverAtLoad) {
-    ASSERT_TRUE(WriteFileBytes(paths.blocked, "C:\\spy\\hook.dll\r\n"));
-    ui::FileHandle held(
-        ::CreateFileA(paths.blocked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
+TEST_F(ListFiles, AFileHeldWithSharingIsReadAndOneHeldAloneIsNeverWritten) {
+    const std::string blocked = "C:\\spy\\hook.dll\r\nC:\\spy\\keys.dll\r\n";
+    ASSERT_TRUE(WriteFileBytes(paths.blocked, blocked));
+    ASSERT_TRUE(WriteFileBytes(paths.allowed, "C:\\tool.dll\r\n"));
+    {
+        // As a virus scanner or an indexer holds it.
+        ui::FileHandle scanned(::CreateFileA(paths.blocked.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(scanned);
+        detect::TrustMap map;
+        const auto loaded = detect::LoadTrustMap(map, exe);
+        EXPECT_TRUE(map.Contains("C:\\spy\\keys.dll"));
+        EXPECT_FALSE(loaded.blockedUnreadable);
+    }
+
     detect::TrustMap map;
-    detect::LoadTrustMap(map, exe);
+    detect::LoadedLists loaded;
+    {
+        ui::FileHandle held(::CreateFileA(paths.blocked.c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        loaded = detect::LoadTrustMap(map, exe);
+    }
     EXPECT_FALSE(map.Contains("C:\\spy\\hook.dll"));
+    EXPECT_TRUE(loaded.blockedUnreadable);
+    EXPECT_FALSE(loaded.allowedUnreadable);
+    // Released since: a save that leaves it out keeps every line, and writes the other file.
+    map.Set("C:\\new.dll", detect::kAllowed);
+    detect::SaveListFiles(map, loaded.paths,
+                          {!loaded.blockedUnreadable, !loaded.allowedUnreadable});
+    EXPECT_EQ(ReadFileBytes(paths.blocked), blocked);
+    EXPECT_EQ(ReadFileBytes(paths.allowed), "C:\\new.dll\r\nC:\\tool.dll\r\n");
+    EXPECT_FALSE(FileExists(paths.blocked + ".new"));
+
+    // A missing file is no failure.
+    ASSERT_TRUE(::DeleteFileA(paths.allowed.c_str()));
+    EXPECT_EQ(detect::ReadListFile(paths.allowed).state, detect::ListFileRead::Missing);
+    EXPECT_EQ(detect::ReadListFile(folder.Path() + "no folder\\leciti.txt").state,
+              detect::ListFileRead::Missing);
 }
 
 } // namespace
