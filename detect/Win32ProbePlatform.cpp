@@ -202,6 +202,9 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
 // ---- Win32ProbePlatform ----
 
 std::vector<ChainTiming> Win32ProbePlatform::TimeLowLevelChain() {
+    // No hooks are set for a key that could not go in anyway; it is asked again as it goes.
+    if (!KeysMayBeInjected())
+        return {};
     return chain_.Time(SendChainKey);
 }
 
