@@ -28,6 +28,7 @@ const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
     ui::OnMessage(WM_TIMER, &CSnoopsweepDlg::OnTimer),
     ui::OnMessage(WM_NOTIFY, &CSnoopsweepDlg::OnNotify),
     ui::OnMessage(kProvenanceReady, &CSnoopsweepDlg::OnProvenanceReady),
+    ui::OnMessage(WM_DESTROY, &CSnoopsweepDlg::OnDestroy),
     ui::OnCommand(BN_CLICKED, IDC_DISABLE, &CSnoopsweepDlg::OnDisable),
     ui::OnCommand(BN_CLICKED, IDC_ANALYSE, &CSnoopsweepDlg::OnAnalyse),
     ui::OnCommand(BN_CLICKED, IDC_ALLOW, &CSnoopsweepDlg::OnAllow),
@@ -130,6 +131,13 @@ bool CSnoopsweepDlg::OnProvenanceReady(WPARAM wParam, LPARAM, LRESULT& result) {
         MessageBox(*text, MB_OK | MB_ICONINFORMATION);
     result = 0;
     return true;
+}
+
+bool CSnoopsweepDlg::OnDestroy(WPARAM, LPARAM, LRESULT&) {
+#ifdef _WIN64
+    m_helper32.End();
+#endif
+    return false;
 }
 
 void CSnoopsweepDlg::OnAbout() {

@@ -31,6 +31,7 @@ private:
     bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnNotify(WPARAM wParam, LPARAM lParam, LRESULT& result);
     bool OnProvenanceReady(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     // Commands.
     void OnDisable();
@@ -69,7 +70,13 @@ private:
     // The scan: its tick counter, flags and reference times, and what it works on; the
     // keyboard probes, with their votes.
     detect::ListViewThreatList m_threats{m_list};
+#ifdef _WIN64
+    // The 32-bit programs' hooks, seen through a helper of that bitness.
+    detect::Helper32 m_helper32{detect::Helper32::BesideProgram()};
+    detect::Win32ScanPlatform m_platform{*this, &m_helper32};
+#else
     detect::Win32ScanPlatform m_platform{*this};
+#endif
     detect::Win32ProbePlatform m_probePlatform;
     detect::KeyboardProbes m_probes{m_probePlatform};
     detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes};

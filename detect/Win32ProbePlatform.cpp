@@ -106,7 +106,7 @@ LRESULT CALLBACK ProbeKeyFilter::Filter(int code, WPARAM wParam, LPARAM lParam) 
         const MSG& msg = *reinterpret_cast<const MSG*>(lParam);
         const ULONG_PTR mark = static_cast<ULONG_PTR>(::GetMessageExtraInfo());
         if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST &&
-            (mark == kProbeKeyMark || mark == kChainKeyMark)) {
+            (mark == kProbeKeyMark || mark == kChainKeyMark || mark == kHelperKeyMark)) {
             if (mark == kProbeKeyMark && msg.message == WM_KEYDOWN &&
                 static_cast<int>(msg.wParam) == t_filter->expected_)
                 t_filter->arrived_ = true;

@@ -14,8 +14,9 @@ namespace detect {
 
 // What the injected keys carry as their extra information, so that the program knows and
 // drops them.
-constexpr ULONG_PTR kProbeKeyMark = 0x5353504B; // the poller probe's key
-constexpr ULONG_PTR kChainKeyMark = 0x53534C4C; // the key sent through the low-level chain
+constexpr ULONG_PTR kProbeKeyMark = 0x5353504B;  // the poller probe's key
+constexpr ULONG_PTR kChainKeyMark = 0x53534C4C;  // the key sent through the low-level chain
+constexpr ULONG_PTR kHelperKeyMark = 0x53534833; // the 32-bit helper's bait key
 
 // Drops the keys that carry one of the marks above from the modal loops of this thread (the
 // dialog's and its boxes'), and notes the arrival of the poller probe's key.

@@ -24,6 +24,12 @@ void Win32ScanPlatform::InjectF11() {
     // still runs; a hook DLL comes in with the next F11.
     if (!PressAndRelease(VK_F11, 0))
         return;
+    WaitForTheKey();
+    if (helper_ && window_.Hwnd())
+        helper_->Probe(window_.Hwnd());
+}
+
+void Win32ScanPlatform::WaitForTheKey() {
     // The system calls the keyboard hooks, and loads their DLLs here, when this thread looks
     // at the key. Looking at it now, without taking it off the queue, lets this tick's pass
     // find them rather than the next one's; the dialog still reads the key afterwards. The key
@@ -49,6 +55,10 @@ void Win32ScanPlatform::ForEachModule(const std::function<void(const std::string
     for (BOOL more = enumerator.GetFirstModule(self, entry); more;
          more = enumerator.GetNextModule(self, entry))
         visit(entry.Path());
+    if (helper_) {
+        for (const std::string& path : helper_->Modules())
+            visit(path);
+    }
 }
 
 std::optional<int64_t> Win32ScanPlatform::CreationTime(const std::string& path) {

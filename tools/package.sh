@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the x64 and x86 programs and packs each for Windows users to download:
 # <build>/dist/Snoopsweep-<version>-x64.zip and -x86.zip. Each holds one folder of the same
-# name with Snoopsweep.exe, LEGGIMI.txt (what the program does, how to use and remove it;
+# name with Snoopsweep.exe (the x64 one with its 32-bit helper, SnoopsweepHelper32.exe), LEGGIMI.txt (what the program does, how to use and remove it;
 # from docs/LEGGIMI.txt) and LICENSE.txt, both as Windows text. The version is the
 # program's own: FILEVERSION in res/Snoopsweep.rc.
 #   tools/package.sh
@@ -32,6 +32,9 @@ for pair in win64:x64 win32:x86; do
     folder="$dist/stage/$name"
     mkdir -p "$folder"
     cp "$build_root/$build/Snoopsweep.exe" "$folder/"
+    if [ "$build" = win64 ]; then
+        cp "$build_root/$build/SnoopsweepHelper32.exe" "$folder/"
+    fi
     # The text has accents: UTF-8 with its byte order mark, which Notepad reads as such.
     { printf '\xef\xbb\xbf'; windows_text docs/LEGGIMI.txt; } > "$folder/LEGGIMI.txt"
     windows_text LICENSE > "$folder/LICENSE.txt"

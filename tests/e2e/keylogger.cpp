@@ -69,22 +69,28 @@ TestKeylogger::~TestKeylogger() {
     Remove();
 }
 
-bool TestKeylogger::Install(const std::string& dllPath) {
-    return Start("hook_installer.exe", "\"" + dllPath + "\"");
+std::string X86Fixtures() {
+    return OwnDirectory() + "..\\..\\win32\\tests\\";
+}
+
+bool TestKeylogger::Install(const std::string& dllPath, bool messageHook) {
+    return Start("hook_installer.exe", "\"" + dllPath + "\"", messageHook ? " getmessage" : "");
 }
 
 bool TestKeylogger::StartSpy(const std::string& mode) {
     return Start("key_spy.exe", mode);
 }
 
-bool TestKeylogger::Start(const std::string& program, const std::string& arguments) {
+bool TestKeylogger::Start(const std::string& program, const std::string& arguments,
+                          const std::string& trailing) {
     Remove();
     const std::string stopName = UniqueEventName();
     // Both events exist before the installer starts, so neither signal can be missed.
     ui::Handle stop(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
     ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
     installer_ = ChildProcess();
-    if (!stop || !ready || !installer_.Start(OwnDirectory() + program, arguments + " " + stopName))
+    if (!stop || !ready ||
+        !installer_.Start(fixtures_ + program, arguments + " " + stopName + trailing))
         return false;
     // Ready, or gone: an installer that fails exits at once.
     const HANDLE waits[] = {ready.get(), installer_.Handle()};

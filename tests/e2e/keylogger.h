@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 namespace testing_support {
 
@@ -29,12 +30,19 @@ bool AgeFile(const std::string& path, int days);
 // prefix under Z:).
 bool ProcessHasModule(DWORD pid, const std::string& path);
 
+// The folder of the x86 build's test programs and fixtures (the x64 tests plant keyloggers of
+// 32 bits from there).
+std::string X86Fixtures();
+
 // A keylogger at work: hook_installer.exe holding a global WH_KEYBOARD hook from a DLL.
 // The system loads the DLL into a process the next time a thread of it reads a key (and it
 // stays there for the life of that process). The hook goes with the object.
 class TestKeylogger {
 public:
-    TestKeylogger() = default;
+    // `fixtures` is the folder of the installer and key_spy.exe: the test's own, or the x86
+    // build's (X86Fixtures()) for a keylogger of 32 bits.
+    explicit TestKeylogger(std::string fixtures = OwnDirectory())
+        : fixtures_(std::move(fixtures)) {}
     ~TestKeylogger();
     TestKeylogger(const TestKeylogger&) = delete;
     TestKeylogger& operator=(const TestKeylogger&) = delete;
@@ -42,7 +50,7 @@ public:
     // Starts the installer for `dllPath` and waits until the hook is in place. False when
     // the installer could not start, failed (no such DLL, no KbProc, no hook) or did not
     // get ready within the limit. A hook this object already held is removed first.
-    bool Install(const std::string& dllPath);
+    bool Install(const std::string& dllPath, bool messageHook = false);
     // Starts key_spy.exe in `mode` (see tests/e2e/fixture/key_spy.cpp) and waits until it is
     // at work, as Install does.
     bool StartSpy(const std::string& mode);
@@ -55,8 +63,10 @@ public:
     const ChildProcess& Installer() const noexcept { return installer_; }
 
 private:
-    bool Start(const std::string& program, const std::string& arguments);
+    bool Start(const std::string& program, const std::string& arguments,
+               const std::string& trailing = std::string());
 
+    std::string fixtures_;
     ChildProcess installer_;
     ui::Handle stop_;
 };

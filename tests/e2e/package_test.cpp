@@ -58,12 +58,20 @@ TEST(Package, HoldsTheProgramItsReadmeAndLicenceAndTheProgramStarts) {
     const std::string name = "Snoopsweep-" + version + (sizeof(void*) == 8 ? "-x64" : "-x86");
     ASSERT_EQ(FolderListing(Unpacked()), std::vector<std::string>{name});
     const std::string folder = Unpacked() + name + "\\";
-    EXPECT_EQ(FolderListing(folder),
-              (std::vector<std::string>{"LEGGIMI.txt", "LICENSE.txt", "Snoopsweep.exe"}));
+    // The x64 program keeps its helper of 32 bits beside it.
+    std::vector<std::string> files = {"LEGGIMI.txt", "LICENSE.txt", "Snoopsweep.exe"};
+    if (sizeof(void*) == 8)
+        files.push_back("SnoopsweepHelper32.exe");
+    EXPECT_EQ(FolderListing(folder), files);
     const std::string program = folder + "Snoopsweep.exe";
     // Compared whole but not printed: a megabyte of bytes tells nothing.
     EXPECT_TRUE(ReadFileBytes(program) == ReadFileBytes(BuiltProgram()))
         << "not this build's program";
+    if (sizeof(void*) == 8) {
+        EXPECT_TRUE(ReadFileBytes(folder + "SnoopsweepHelper32.exe") ==
+                    ReadFileBytes(BuiltHelper()))
+            << "not this build's helper";
+    }
 
     // The readme has accents: UTF-8, marked so for Notepad.
     const std::string readme = ReadFileBytes(folder + "LEGGIMI.txt");

@@ -19,8 +19,20 @@ std::string ScreenshotFolder() {
     return folder ? folder : "";
 }
 
-Program::Program(const std::string& folder) : path_(folder + "Snoopsweep.exe") {
+std::string BuiltHelper() {
+    const std::string program = BuiltProgram();
+    const std::string helper =
+        program.substr(0, program.find_last_of('\\') + 1) + "SnoopsweepHelper32.exe";
+    return FileExists(helper) ? helper : std::string();
+}
+
+Program::Program(const std::string& folder, bool withHelper) : path_(folder + "Snoopsweep.exe") {
     ::CopyFileA(BuiltProgram().c_str(), path_.c_str(), FALSE);
+    const std::string helper = folder + "SnoopsweepHelper32.exe";
+    if (withHelper && !BuiltHelper().empty())
+        ::CopyFileA(BuiltHelper().c_str(), helper.c_str(), FALSE);
+    else
+        ::DeleteFileA(helper.c_str());
 }
 
 bool Program::Launch() {

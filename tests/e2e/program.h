@@ -15,10 +15,14 @@ std::string BuiltProgram();
 // Where the screenshots for the documentation go, or empty when the run takes none.
 std::string ScreenshotFolder();
 
-// One run of the program from a copy in `folder`.
+// The x64 program's helper of 32 bits, as the build made it; empty in the x86 build.
+std::string BuiltHelper();
+
+// One run of the program from a copy in `folder`, with its helper beside it where the build
+// has one, unless `withHelper` is false.
 class Program {
 public:
-    explicit Program(const std::string& folder);
+    explicit Program(const std::string& folder, bool withHelper = true);
     ~Program() = default;
 
     const std::string& Path() const noexcept { return path_; }

@@ -104,8 +104,8 @@ protected:
             return false;
         });
     }
-    void Launch() {
-        program = std::make_unique<Program>(folder.Path());
+    void Launch(bool withHelper = true) {
+        program = std::make_unique<Program>(folder.Path(), withHelper);
         ASSERT_TRUE(program->Launch());
     }
     void Quit() {
