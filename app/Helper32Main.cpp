@@ -64,8 +64,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                 ::SetEvent(g_helper.taken);
                 ReportModules();
             }
-        } else {
-            // The user's, typed while the focus was lent here: the program hands it on.
+        } else if (::GetFocus() == window) {
+            // The user's, typed while the focus was lent here: the program hands it on. A key
+            // posted from outside while the focus is not here is nobody's.
             Write(detect::KeyRecord(message, static_cast<uint64_t>(wParam),
                                     static_cast<uint64_t>(static_cast<ULONG_PTR>(lParam))));
         }
