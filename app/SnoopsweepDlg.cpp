@@ -116,6 +116,10 @@ bool CSnoopsweepDlg::OnTimer(WPARAM wParam, LPARAM, LRESULT& result) {
 }
 
 bool CSnoopsweepDlg::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
+    // The list's notices come from this thread; one sent from another thread or program
+    // carries a pointer of its own making, which is not read.
+    if (::InSendMessage())
+        return false;
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     if (header->idFrom != IDC_THREAT_LIST || header->code != NM_DBLCLK)
         return false;
