@@ -20,8 +20,7 @@ TEST_P(FaultyHelper, IsEndedAndStartedAgainAFewTimesOnly) {
     {
         detect::Helper32 helper(OwnDirectory() + "fake_helper.exe", 10);
         std::vector<DWORD> started;
-        // Ticks until the helper is given up; each one returns (a hanging helper would hold it).
-        for (int tick = 0; tick < 400; ++tick) {
+        const auto tick = [&] {
             helper.Probe(dialog);
             const DWORD pid = helper.ProcessId();
             if (pid && (started.empty() || started.back() != pid))
@@ -29,6 +28,16 @@ TEST_P(FaultyHelper, IsEndedAndStartedAgainAFewTimesOnly) {
             MSG msg;
             while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
                 ::DispatchMessageA(&msg);
+        };
+        // Ticks until the helper is given up; each one returns (a hanging helper would hold it).
+        EXPECT_TRUE(WaitFor([&] {
+            tick();
+            return started.size() > detect::Helper32::kMaxStarts && helper.ProcessId() == 0;
+        }));
+        // Longer than the last pause: no other start.
+        const DWORD since = ::GetTickCount();
+        while (::GetTickCount() - since < 1000) {
+            tick();
             ::Sleep(10);
         }
         EXPECT_EQ(started.size(), size_t{detect::Helper32::kMaxStarts + 1});
@@ -37,7 +46,8 @@ TEST_P(FaultyHelper, IsEndedAndStartedAgainAFewTimesOnly) {
         // None is left running.
         for (DWORD pid : started) {
             ui::Handle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-            EXPECT_TRUE(!process || ::WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0);
+            EXPECT_TRUE(!process ||
+                        ::WaitForSingleObject(process.get(), kWaitLimitMs) == WAIT_OBJECT_0);
         }
     }
     ::DestroyWindow(dialog);
