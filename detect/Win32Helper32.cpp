@@ -37,7 +37,8 @@ std::string Helper32::BesideProgram() {
 
 void Helper32::Probe(HWND dialog) {
     if (process_) {
-        if (!Read() || ::WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT) {
+        if (!Read() || ::WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT ||
+            (!window_ && ::GetTickCount64() - startedAt_ > startLimitMs_)) {
             Stop(true);
             return;
         }
@@ -100,6 +101,7 @@ bool Helper32::Start(HWND dialog) {
     if (job_)
         ::AssignProcessToJobObject(job_.get(), process_.get());
     ::ResumeThread(thread.get());
+    startedAt_ = ::GetTickCount64();
     reader_ = HelperReportReader();
     window_ = nullptr;
     return true;

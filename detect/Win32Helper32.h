@@ -22,9 +22,11 @@ namespace detect {
 class Helper32 {
 public:
     // `program` is the helper's program file; a helper that failed is started again after
-    // `firstPauseMs`, then twice as long each time.
-    explicit Helper32(std::string program, ULONGLONG firstPauseMs = kFirstPauseMs)
-        : program_(std::move(program)), firstPauseMs_(firstPauseMs) {}
+    // `firstPauseMs`, then twice as long each time; one that has not shown its window
+    // `startLimitMs` after its start has failed.
+    explicit Helper32(std::string program, ULONGLONG firstPauseMs = kFirstPauseMs,
+                      ULONGLONG startLimitMs = kStartLimitMs)
+        : program_(std::move(program)), firstPauseMs_(firstPauseMs), startLimitMs_(startLimitMs) {}
     ~Helper32() { Stop(false); }
     Helper32(const Helper32&) = delete;
     Helper32& operator=(const Helper32&) = delete;
@@ -47,6 +49,8 @@ public:
     // How long the bait key may take to reach the helper, and the helper to answer at all.
     static constexpr DWORD kKeyWaitMs = 100;
     static constexpr DWORD kAnswerWaitMs = 50;
+    // How long a helper may take to show its window (32-bit programs may run emulated).
+    static constexpr ULONGLONG kStartLimitMs = 10000;
 
     // The helper's process, while one runs (for tests).
     DWORD ProcessId() const { return process_ ? ::GetProcessId(process_.get()) : 0; }
@@ -61,6 +65,7 @@ private:
 
     std::string program_;
     ULONGLONG firstPauseMs_;
+    ULONGLONG startLimitMs_;
     ui::Handle job_;
     ui::Handle process_;
     ui::Handle pipe_;  // the read end
@@ -71,6 +76,7 @@ private:
     std::vector<std::string> modules_;
     int failures_ = 0;
     ULONGLONG nextStart_ = 0;
+    ULONGLONG startedAt_ = 0;
 };
 
 } // namespace detect

@@ -2,6 +2,7 @@
 // the helper's arguments (DIALOG PIPE TAKEN PARENT) and does what SNOOPSWEEP_FAKE_HELPER says:
 //   garbage  writes a line that is no record, then waits
 //   hang     makes its child window, says so, then stops answering
+//   silent   says nothing at all
 //   exit     ends at once
 #include "detect/HelperReport.h"
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
         const HWND window = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                               dialog, nullptr, nullptr, nullptr);
         write(detect::WindowRecord(reinterpret_cast<ULONG_PTR>(window)));
-    } else {
+    } else if (what != "silent") {
         return 0;
     }
     ::Sleep(INFINITE);

@@ -18,7 +18,7 @@ TEST_P(FaultyHelper, IsEndedAndStartedAgainAFewTimesOnly) {
     ASSERT_NE(dialog, nullptr);
     ::SetForegroundWindow(dialog);
     {
-        detect::Helper32 helper(OwnDirectory() + "fake_helper.exe", 10);
+        detect::Helper32 helper(OwnDirectory() + "fake_helper.exe", 10, 500);
         std::vector<DWORD> started;
         const auto tick = [&] {
             helper.Probe(dialog);
@@ -54,7 +54,8 @@ TEST_P(FaultyHelper, IsEndedAndStartedAgainAFewTimesOnly) {
     ::SetEnvironmentVariableA("SNOOPSWEEP_FAKE_HELPER", nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultyHelper, ::testing::Values("garbage", "hang", "exit"));
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyHelper,
+                         ::testing::Values("garbage", "hang", "silent", "exit"));
 
 TEST(Helper32, AMissingHelperIsNoHelper) {
     detect::Helper32 helper(OwnDirectory() + "no such helper.exe", 1);
