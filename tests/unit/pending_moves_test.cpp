@@ -1,4 +1,5 @@
 #include "neutralise/PendingMoves.h"
+#include "tests/unit/other_renames.h"
 
 #include <gtest/gtest.h>
 
@@ -7,20 +8,13 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace testing_support;
 using neutralise::HoldsNoNames;
 using neutralise::TakeOutPendingMoves;
 
 const std::u16string kDll = u"Z:\\Spy\\Hook.dll", kDisabled = u"Z:\\Spy\\Hook.dl_";
 // The program's own move, as the system records it.
 const std::u16string kOwn = u"\\??\\Z:\\spy\\hook.dll\0\\??\\Z:\\spy\\hook.dl_\0"s;
-// Other programs' renames, named in letters that no single ANSI code page holds together.
-const std::u16string kPolish = u"\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\Temp\\app.dll.new\0"
-                               u"!\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\app.dll\0"s;
-const std::u16string kCyrillicDeletion =
-    u"\\??\\C:\\Users\\\u0418\u0432\u0430\u043d\\setup.tmp\0\0"s;
-const std::u16string kChinese =
-    u"\\??\\C:\\\u7a0b\u5e8f\\new.dll\0\\??\\C:\\\u7a0b\u5e8f\\old.dll\0"s;
-const std::u16string kEnd = u"\0"s;
 
 TEST(PendingMoves, EveryOwnMoveGoesAndEveryOtherUnitStays) {
     struct Case {

@@ -2,6 +2,7 @@
 // fail, as on a system that offers neither, and show it a Windows directory of their own; the
 // restart tests use the prefix's own and run only from tests/win/reboot_test.sh.
 #include "neutralise/MoveFile.h"
+#include "tests/unit/other_renames.h"
 #include "tests/support/process.h"
 #include "base/FileError.h"
 #include "ui/WideText.h"
@@ -265,14 +266,6 @@ TEST_F(RenameFile, NoMappingOrViewLeavesWinInitAsItWas) {
 
 // ---- The system's list of renames, which holds other programs' names too ----
 
-// Other programs' renames, named in letters that no single ANSI code page holds together.
-const std::u16string kPolish = u"\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\Temp\\app.dll.new\0"
-                               u"!\\??\\C:\\Users\\\u0141ukasz\\AppData\\Local\\app.dll\0"s;
-const std::u16string kCyrillicDeletion =
-    u"\\??\\C:\\Users\\\u0418\u0432\u0430\u043d\\setup.tmp\0\0"s;
-const std::u16string kChinese =
-    u"\\??\\C:\\\u7a0b\u5e8f\\new.dll\0\\??\\C:\\\u7a0b\u5e8f\\old.dll\0"s;
-const std::u16string kEnd = u"\0"s;
 const wchar_t kPendingRenamesW[] = L"PendingFileRenameOperations";
 
 std::u16string Utf16(const std::string& path) {
