@@ -14,7 +14,7 @@
 
 #include <windows.h>
 
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -78,8 +78,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-template <class T> T Argument(char** argv, int index) {
-    return reinterpret_cast<T>(static_cast<ULONG_PTR>(std::strtoull(argv[index], nullptr, 16)));
+template <class T> T As(uint64_t number) {
+    return reinterpret_cast<T>(static_cast<ULONG_PTR>(number));
 }
 
 } // namespace
@@ -87,10 +87,17 @@ template <class T> T Argument(char** argv, int index) {
 int main(int argc, char** argv) {
     if (argc != 5)
         return 1;
-    const HWND dialog = Argument<HWND>(argv, 1);
-    const ui::Handle pipe(Argument<HANDLE>(argv, 2));
-    const ui::Handle taken(Argument<HANDLE>(argv, 3));
-    const ui::Handle parent(Argument<HANDLE>(argv, 4));
+    uint64_t numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<uint64_t> number = detect::ParseHexNumber(argv[i + 1]);
+        if (!number)
+            return 1;
+        numbers[i] = *number;
+    }
+    const HWND dialog = As<HWND>(numbers[0]);
+    const ui::Handle pipe(As<HANDLE>(numbers[1]));
+    const ui::Handle taken(As<HANDLE>(numbers[2]));
+    const ui::Handle parent(As<HANDLE>(numbers[3]));
     g_helper.pipe = pipe.get();
     g_helper.taken = taken.get();
     char own[MAX_PATH] = {};

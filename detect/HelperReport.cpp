@@ -4,16 +4,13 @@
 
 namespace detect {
 
-namespace {
-
-std::string Hex(uint64_t value) {
+std::string HexNumber(uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof(text), "%llx", static_cast<unsigned long long>(value));
     return text;
 }
 
-// A whole hexadecimal number of 1 to 16 digits; none for anything else.
-std::optional<uint64_t> ParseHex(const std::string& text) {
+std::optional<uint64_t> ParseHexNumber(const std::string& text) {
     if (text.empty() || text.size() > 16)
         return std::nullopt;
     uint64_t value = 0;
@@ -30,10 +27,8 @@ std::optional<uint64_t> ParseHex(const std::string& text) {
     return value;
 }
 
-} // namespace
-
 std::string WindowRecord(uint64_t window) {
-    return "W " + Hex(window) + "\n";
+    return "W " + HexNumber(window) + "\n";
 }
 
 std::string ModuleRecord(const std::string& path) {
@@ -45,7 +40,7 @@ std::string EndRecord() {
 }
 
 std::string KeyRecord(uint32_t message, uint64_t wParam, uint64_t lParam) {
-    return "K " + Hex(message) + " " + Hex(wParam) + " " + Hex(lParam) + "\n";
+    return "K " + HexNumber(message) + " " + HexNumber(wParam) + " " + HexNumber(lParam) + "\n";
 }
 
 bool HelperReportReader::Feed(const char* bytes, size_t size) {
@@ -86,16 +81,16 @@ bool HelperReportReader::Line(const std::string& line) {
         building_.push_back(rest);
         return true;
     case 'W':
-        window_ = ParseHex(rest);
+        window_ = ParseHexNumber(rest);
         return window_.has_value();
     case 'K': {
         const size_t first = rest.find(' ');
         const size_t second = first == std::string::npos ? first : rest.find(' ', first + 1);
         if (second == std::string::npos)
             return false;
-        const auto message = ParseHex(rest.substr(0, first));
-        const auto wParam = ParseHex(rest.substr(first + 1, second - first - 1));
-        const auto lParam = ParseHex(rest.substr(second + 1));
+        const auto message = ParseHexNumber(rest.substr(0, first));
+        const auto wParam = ParseHexNumber(rest.substr(first + 1, second - first - 1));
+        const auto lParam = ParseHexNumber(rest.substr(second + 1));
         if (!message || !wParam || !lParam || *message > 0xFFFFFFFFu)
             return false;
         keys_.push_back({static_cast<uint32_t>(*message), *wParam, *lParam});

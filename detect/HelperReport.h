@@ -16,6 +16,11 @@
 
 namespace detect {
 
+// The numbers of the records and of the helper's command line: lower-case hexadecimal, 1 to 16
+// digits; anything else parses as none.
+std::string HexNumber(uint64_t value);
+std::optional<uint64_t> ParseHexNumber(const std::string& text);
+
 // The lines the helper writes.
 std::string WindowRecord(uint64_t window);
 std::string ModuleRecord(const std::string& path);

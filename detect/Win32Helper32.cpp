@@ -4,7 +4,6 @@
 #include "detect/Win32ProbePlatform.h"
 #include "ui/WinApp.h"
 
-#include <cstdio>
 #include <initializer_list>
 
 namespace detect {
@@ -14,12 +13,6 @@ namespace {
 constexpr char kHelperName[] = "SnoopsweepHelper32.exe";
 // The pipe's room: several complete lists.
 constexpr DWORD kPipeBytes = 256 * 1024;
-
-std::string Hex(ULONG_PTR value) {
-    char text[24];
-    std::snprintf(text, sizeof(text), "%llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 HANDLE Inheritable(HANDLE handle) {
     ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -77,10 +70,10 @@ bool Helper32::Start(HWND dialog) {
                                   sizeof(limits));
     }
 
-    std::string command = "\"" + program_ + "\" " + Hex(reinterpret_cast<ULONG_PTR>(dialog)) + " " +
-                          Hex(reinterpret_cast<ULONG_PTR>(write.get())) + " " +
-                          Hex(reinterpret_cast<ULONG_PTR>(taken_.get())) + " " +
-                          Hex(reinterpret_cast<ULONG_PTR>(parent.get()));
+    std::string command = "\"" + program_ + "\" " + HexNumber(reinterpret_cast<ULONG_PTR>(dialog)) +
+                          " " + HexNumber(reinterpret_cast<ULONG_PTR>(write.get())) + " " +
+                          HexNumber(reinterpret_cast<ULONG_PTR>(taken_.get())) + " " +
+                          HexNumber(reinterpret_cast<ULONG_PTR>(parent.get()));
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     const std::string what = mode ? mode : "";
     const auto handle = [&](int index) {
         return reinterpret_cast<HANDLE>(
-            static_cast<ULONG_PTR>(std::strtoull(argv[index], nullptr, 16)));
+            static_cast<ULONG_PTR>(detect::ParseHexNumber(argv[index]).value_or(0)));
     };
     const HANDLE pipe = handle(2);
     const auto write = [&](const std::string& text) {
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     if (what == "garbage") {
         write("not a record\n");
     } else if (what == "hang") {
-        const HWND dialog =
-            reinterpret_cast<HWND>(static_cast<ULONG_PTR>(std::strtoull(argv[1], nullptr, 16)));
+        const HWND dialog = reinterpret_cast<HWND>(
+            static_cast<ULONG_PTR>(detect::ParseHexNumber(argv[1]).value_or(0)));
         const HWND window = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
                                               dialog, nullptr, nullptr, nullptr);
         write(detect::WindowRecord(reinterpret_cast<ULONG_PTR>(window)));
