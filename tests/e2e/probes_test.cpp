@@ -138,13 +138,13 @@ private:
         if (code == HC_ACTION && self) {
             const bool modifier = key->vkCode != VK_F11 && key->dwExtraInfo == kTestKeyMark;
             if (modifier && !(key->flags & LLKHF_UP))
-                self->modifierDown_.store(::GetTickCount() | 1);
+                self->modifierDown_.store(::GetTickCount64());
             else if (!modifier &&
                      (key->vkCode == VK_F11 || key->dwExtraInfo == detect::kProbeKeyMark ||
                       key->dwExtraInfo == detect::kChainKeyMark)) {
                 ++self->all_;
-                const DWORD down = self->modifierDown_.load();
-                if (down != 0 && ::GetTickCount() - down > kGraceMs)
+                const ULONGLONG down = self->modifierDown_.load();
+                if (down != 0 && ::GetTickCount64() > down + kGraceMs)
                     ++self->whileHeld_;
             }
         }
@@ -158,14 +158,14 @@ private:
     bool hooked_ = false;
     std::atomic<int> all_{0};
     std::atomic<int> whileHeld_{0};
-    std::atomic<DWORD> modifierDown_{0};
+    std::atomic<ULONGLONG> modifierDown_{0}; // when it went down; 0 before
 
 public:
     static constexpr ULONG_PTR kTestKeyMark = 0x54455354;
     // A tick under way when the modifier went down may still finish: under emulation (x86 on
     // a kernel without 32-bit support), and behind low-level hooks that Wine waits for, its
     // keys can pass here well after the modifier's.
-    static constexpr DWORD kGraceMs = 2000;
+    static constexpr ULONGLONG kGraceMs = 2000;
 };
 
 // A key the test holds down, as the user would; let go at the latest with the object.
