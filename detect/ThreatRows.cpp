@@ -12,6 +12,29 @@ bool IsFileless(const std::string& key) {
     return key == kLowLevelHookKey || key == kKeyStatePollerKey || key == kHotkeyGrabberKey;
 }
 
+std::string NamedKey(const std::string& image, const std::string& kind) {
+    return image + " " + kind;
+}
+
+std::optional<NamedFinding> ParseNamedKey(const std::string& key) {
+    for (const char* kind :
+         {kLowLevelHookKey, kKeyStatePollerKey, kHotkeyGrabberKey, kRawInputSinkKind}) {
+        const std::string suffix = std::string(" ") + kind;
+        if (key.size() > suffix.size() &&
+            key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return NamedFinding{key.substr(0, key.size() - suffix.size()), kind};
+    }
+    return std::nullopt;
+}
+
+std::string FileOfKey(const std::string& key) {
+    if (IsFileless(key))
+        return {};
+    if (const auto named = ParseNamedKey(key))
+        return named->image;
+    return key;
+}
+
 Row MakeRow(RowState state, const std::string& path, const std::string& company,
             const std::string& product) {
     // Status text, icon and verdict code of each state, in the order of RowState.

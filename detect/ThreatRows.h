@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 namespace detect {
@@ -42,9 +43,25 @@ enum VerdictCode : long {
 constexpr const char kLowLevelHookKey[] = "[hook di tastiera a basso livello]";
 constexpr const char kKeyStatePollerKey[] = "[lettura continua dello stato dei tasti]";
 constexpr const char kHotkeyGrabberKey[] = "[tasti intercettati come scelte rapide]";
+// The kind of a program that receives the keyboard as raw input while in the background. It
+// has no row of its own: only named ones (below).
+constexpr const char kRawInputSinkKind[] = "[tastiera ricevuta come input grezzo]";
 
-// True for the key of a finding that has no file.
+// True for the key of a finding that has no file: a kind alone, with nobody named.
 bool IsFileless(const std::string& key);
+
+// A finding without a DLL whose program was named: its key is "<image path> <kind>", e.g.
+// "C:\Strumenti\spia.exe [hook di tastiera a basso livello]". The program's file stands where
+// a module's would: it is dated, read for its vendor, disabled and allowed back.
+struct NamedFinding {
+    std::string image; // the program's full path
+    std::string kind;  // one of the kind keys above, brackets included
+};
+std::string NamedKey(const std::string& image, const std::string& kind);
+// The image and kind of a named finding's key; none for any other key.
+std::optional<NamedFinding> ParseNamedKey(const std::string& key);
+// The file behind a row: a module's path, a named finding's image; empty for a kind alone.
+std::string FileOfKey(const std::string& key);
 
 enum class RowState { Detected, DetectedBlocked, DetectedAllowed, Blocked, Allowed };
 

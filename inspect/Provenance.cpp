@@ -112,8 +112,18 @@ std::string ReportText(const Provenance& provenance) {
     return text;
 }
 
-std::string FilelessReportText(const std::string& key) {
-    return key + "\n\nNessun file da esaminare.";
+std::string FilelessReportText(const std::string& key, const std::vector<ProcessInfo>& reactors) {
+    std::string text =
+        key + "\n\nNessun file da esaminare.\nProgrammi che hanno reagito ai tasti di prova:";
+    if (reactors.empty())
+        text += "\n  (nessuno)";
+    for (const ProcessInfo& process : reactors) {
+        // The program's name where its path could not be read.
+        const std::string& program =
+            process.imagePath.empty() ? process.imageName : process.imagePath;
+        text += "\n  " + program + " (pid " + std::to_string(process.pid) + ")";
+    }
+    return text;
 }
 
 } // namespace inspect

@@ -48,9 +48,11 @@ bool CommandNames(const std::string& command, const std::vector<std::string>& pa
 std::optional<ProcessInfo> ChooseOrigin(const std::vector<ProcessInfo>& holders,
                                         const std::string& modulePath);
 
-// What the box says about the module at `path`.
+// What the box says about the module at `path`, or about the program of a named finding: then
+// the holders are the processes running the program and there is no origin (the program is
+// its own).
 struct Provenance {
-    std::string path;
+    std::string path; // the box's first line: the module's path, or the finding's whole key
     std::vector<ProcessInfo> holders; // other processes that have the module loaded
     std::optional<ProcessInfo> origin;
     std::vector<AutostartEntry> autostart; // entries naming the module or the origin's file
@@ -61,9 +63,10 @@ std::vector<AutostartEntry> EntriesNaming(const std::vector<AutostartEntry>& ent
                                           const std::vector<std::string>& paths,
                                           const Expander& expand);
 
-// The box's text, one line under another.
+// The box's text, one line under another; without an origin, its line is left out.
 std::string ReportText(const Provenance& provenance);
-// The box's text for a finding that has no file.
-std::string FilelessReportText(const std::string& key);
+// The box's text for a finding that has no file, with the programs that reacted to the
+// probes' keys (by their full paths).
+std::string FilelessReportText(const std::string& key, const std::vector<ProcessInfo>& reactors);
 
 } // namespace inspect

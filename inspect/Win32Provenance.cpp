@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <memory>
 #include <set>
+#include <utility>
 
 namespace inspect {
 
@@ -171,6 +172,27 @@ std::string ImagePath(HANDLE process) {
     return std::string();
 }
 
+// A process of the snapshot as the box shows it.
+ProcessInfo Describe(PROCESSENTRY32& entry, std::string imagePath,
+                     const std::set<DWORD>& windowed) {
+    entry.szExeFile[MAX_PATH - 1] = '\0';
+    ProcessInfo info;
+    info.pid = entry.th32ProcessID;
+    info.imageName = entry.szExeFile;
+    info.imagePath = std::move(imagePath);
+    info.hasVisibleWindow = windowed.count(entry.th32ProcessID) != 0;
+    return info;
+}
+
+// By program name, then by pid.
+void SortByName(std::vector<ProcessInfo>& processes) {
+    std::sort(processes.begin(), processes.end(), [](const ProcessInfo& a, const ProcessInfo& b) {
+        const std::string left = base::ToLowerAscii(a.imageName);
+        const std::string right = base::ToLowerAscii(b.imageName);
+        return left != right ? left < right : a.pid < b.pid;
+    });
+}
+
 } // namespace
 
 std::vector<std::string> PathForms(const std::string& path) {
@@ -227,20 +249,35 @@ std::vector<ProcessInfo> ProcessesHolding(const std::string& path) {
             process.reset(
                 ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         }
-        entry.szExeFile[MAX_PATH - 1] = '\0';
-        ProcessInfo info;
-        info.pid = entry.th32ProcessID;
-        info.imageName = entry.szExeFile;
-        info.imagePath = ImagePath(process.get());
-        info.hasVisibleWindow = windowed.count(entry.th32ProcessID) != 0;
-        holders.push_back(info);
+        holders.push_back(Describe(entry, ImagePath(process.get()), windowed));
     }
-    std::sort(holders.begin(), holders.end(), [](const ProcessInfo& a, const ProcessInfo& b) {
-        const std::string left = base::ToLowerAscii(a.imageName);
-        const std::string right = base::ToLowerAscii(b.imageName);
-        return left != right ? left < right : a.pid < b.pid;
-    });
+    SortByName(holders);
     return holders;
+}
+
+std::vector<ProcessInfo> ProcessesRunning(const std::string& image) {
+    const std::vector<std::string> wanted = PathForms(image);
+    const std::set<DWORD> windowed = ProcessesWithVisibleWindows();
+    std::vector<ProcessInfo> running;
+    ui::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return running;
+    const DWORD self = ::GetCurrentProcessId();
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+         more = ::Process32Next(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == 0 || entry.th32ProcessID == self)
+            continue;
+        ui::Handle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        std::string path = ImagePath(process.get());
+        if (path.empty() || !IsWanted(path.c_str(), wanted))
+            continue;
+        running.push_back(Describe(entry, std::move(path), windowed));
+    }
+    SortByName(running);
+    return running;
 }
 
 Provenance GatherProvenance(const std::string& path) {
@@ -254,6 +291,15 @@ Provenance GatherProvenance(const std::string& path) {
         named.insert(named.end(), originForms.begin(), originForms.end());
     }
     provenance.autostart = EntriesNaming(ReadAutostartEntries(), named, ExpandEnvironment);
+    return provenance;
+}
+
+Provenance GatherProgramProvenance(const std::string& image) {
+    Provenance provenance;
+    provenance.path = image;
+    provenance.holders = ProcessesRunning(image);
+    provenance.autostart =
+        EntriesNaming(ReadAutostartEntries(), PathForms(image), ExpandEnvironment);
     return provenance;
 }
 

@@ -24,29 +24,32 @@ void Run(Command command, detect::TrustMap& map, CommandHost& host) {
         return;
     }
 
-    const std::string path = host.RowPath(row);
-    if (detect::IsFileless(path)) {
+    const std::string key = host.RowPath(row);
+    if (detect::IsFileless(key)) {
         if (disable) {
             host.ShowRefusal(kNoFileToDisable);
             return;
         }
-        map.Set(path, detect::kAllowed);
-        host.Rows().Update(row, detect::MakeRow(detect::RowState::Allowed, path, "", ""));
+        map.Set(key, detect::kAllowed);
+        host.Rows().Update(row, detect::MakeRow(detect::RowState::Allowed, key, "", ""));
         host.SaveLists();
         return;
     }
-    const std::optional<std::string> disabled = DisabledName(path);
+    // The file renamed: the module itself, or the program a named finding names. The verdict
+    // and the row stay under the whole key.
+    const std::string file = detect::FileOfKey(key);
+    const std::optional<std::string> disabled = DisabledName(file);
     bool renamed = false;
     if (disabled)
-        renamed = disable ? host.Rename(path, *disabled) : host.Rename(*disabled, path);
+        renamed = disable ? host.Rename(file, *disabled) : host.Rename(*disabled, file);
 
     if (renamed) {
-        map.Set(path, disable ? detect::kBlocked : detect::kAllowed);
+        map.Set(key, disable ? detect::kBlocked : detect::kAllowed);
         // The names are read at the path as it is now: empty after a Disable that took effect.
-        const detect::VendorNames names = host.Vendor(path);
+        const detect::VendorNames names = host.Vendor(file);
         host.Rows().Update(
             row, detect::MakeRow(disable ? detect::RowState::Blocked : detect::RowState::Allowed,
-                                 path, names.company, names.product));
+                                 key, names.company, names.product));
         if (host.AskRestart())
             host.RestartWindows();
     } else {

@@ -1,5 +1,6 @@
-// "Disabilita" and "Consenti": rename the selected row's module file out of the way or back,
-// record the verdict, update the row, rewrite the list files and offer a restart.
+// "Disabilita" and "Consenti": rename the selected row's file (a module, or the program of a
+// named finding) out of the way or back, record the verdict, update the row, rewrite the list
+// files and offer a restart.
 // Portable: the dialog, the rename and the system are reached through CommandHost.
 #pragma once
 
@@ -12,9 +13,9 @@
 
 namespace neutralise {
 
-// The name a module file bears while disabled: the path with the character three places after
-// its last '.' (in the whole path, not only the file name) replaced by '_'; with no '.' at
-// all, its third character. C:\spy\hook.dll gives C:\spy\hook.dl_. None when that place lies
+// The name a file bears while disabled: the path with the character three places after its
+// last '.' (in the whole path, not only the file name) replaced by '_'; with no '.' at all, its
+// third character. C:\spy\hook.dll gives C:\spy\hook.dl_. None when that place lies
 // at or past the end of the path (C:\spy\hook.dl, a path ending in '.'): no name is formed
 // by writing past the end. None either when that character is '_' already (C:\spy\hook.dl_):
 // the path is its own disabled name, and a rename onto itself would change nothing.
@@ -41,7 +42,8 @@ public:
     // The list's selection mark: a row index, or -1 for none.
     virtual int SelectionMark() = 0;
     virtual long ItemData(int row) = 0;
-    // Column 0 of the row, read into a buffer of MAX_PATH bytes.
+    // Column 0 of the row, whole: a module's path or a finding's key, which for a named
+    // finding is longer than its program's path.
     virtual std::string RowPath(int row) = 0;
     virtual detect::ThreatList& Rows() = 0;
     virtual detect::VendorNames Vendor(const std::string& path) = 0;
@@ -59,9 +61,12 @@ public:
     virtual void SaveLists() = 0;
 };
 
-// Runs one command on the selected row. A finding without a file (detect::IsFileless) has
-// nothing to rename: "Consenti" only records and shows the verdict and saves the lists,
-// "Disabilita" says that the program behind it must be closed and changes nothing.
+// Runs one command on the selected row. A named finding (detect::ParseNamedKey) is renamed as
+// a module is, through its program's file: the disabled name, the vendor's names and the
+// rename are its image's, the verdict and the row's column 0 its whole key. A finding without
+// a file (detect::IsFileless) has nothing to rename: "Consenti" only records and shows the
+// verdict and saves the lists, "Disabilita" says that the program behind it must be closed and
+// changes nothing.
 void Run(Command command, detect::TrustMap& map, CommandHost& host);
 
 } // namespace neutralise

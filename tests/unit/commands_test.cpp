@@ -182,4 +182,40 @@ TEST_F(Commands, AFindingWithoutAFileIsAllowedWithoutARenameAndCannotBeDisabled)
               (std::vector<std::string>{std::string("refuse ") + neutralise::kRefusedAllow}));
 }
 
+TEST_F(Commands, ANamedFindingRenamesItsProgramAndKeepsTheVerdictUnderTheWholeKey) {
+    const std::string key = "C:\\Strumenti\\spia.exe [hook di tastiera a basso livello]";
+    host.rows.rows[0] = detect::MakeRow(detect::RowState::Detected, key, "", "");
+    neutralise::Run(Command::Disable, map, host);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"rename C:\\Strumenti\\spia.exe -> C:\\Strumenti\\spia.ex_",
+                                        "vendor C:\\Strumenti\\spia.exe", "ask", "save"}));
+    EXPECT_EQ(Verdict(key), "1");
+    EXPECT_EQ(map.size(), 1u);
+    const detect::Row& row = host.rows.rows[0];
+    EXPECT_EQ(row.path, key);
+    EXPECT_EQ(row.status, "Bloccato  ");
+    EXPECT_EQ(row.code, 1);
+    EXPECT_EQ(row.company, "acme corp");
+    EXPECT_EQ(row.product, "spy pro");
+
+    host.log.clear();
+    neutralise::Run(Command::Allow, map, host);
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"rename C:\\Strumenti\\spia.ex_ -> C:\\Strumenti\\spia.exe",
+                                        "vendor C:\\Strumenti\\spia.exe", "ask", "save"}));
+    EXPECT_EQ(Verdict(key), "2");
+    EXPECT_EQ(host.rows.rows[0].path, key);
+    EXPECT_EQ(host.rows.rows[0].status, " Lecito");
+}
+
+TEST_F(Commands, ANamedFindingWhoseProgramHasNoDisabledNameIsNotRenamed) {
+    host.rows.rows[0] =
+        detect::MakeRow(detect::RowState::Detected,
+                        "C:\\Strumenti\\spia.ex_ [tastiera ricevuta come input grezzo]", "", "");
+    neutralise::Run(Command::Disable, map, host);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"failure box", "save"}));
+    EXPECT_EQ(map.size(), 0u);
+    EXPECT_EQ(host.rows.rows[0].status, " Attivo");
+}
+
 } // namespace

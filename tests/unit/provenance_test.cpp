@@ -82,8 +82,37 @@ TEST(Report, LineByLineWithTheEmptyCases) {
               "Avvio automatico:\n"
               "  HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run: Spy = "
               "\"C:\\Spy\\spy.exe\" /quiet");
-    EXPECT_EQ(inspect::FilelessReportText("[hook di tastiera a basso livello]"),
-              "[hook di tastiera a basso livello]\n\nNessun file da esaminare.");
+}
+
+TEST(Report, ANamedFindingsProgramHasNoOriginLine) {
+    inspect::Provenance provenance;
+    provenance.path = "C:\\Strumenti\\spia.exe [hook di tastiera a basso livello]";
+    provenance.holders = {{12, "spia.exe", "C:\\Strumenti\\spia.exe", false}};
+    provenance.autostart = {{"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Spia",
+                             "C:\\Strumenti\\spia.exe"}};
+    EXPECT_EQ(inspect::ReportText(provenance),
+              "C:\\Strumenti\\spia.exe [hook di tastiera a basso livello]\n\n"
+              "Caricato anche in:\n"
+              "  spia.exe (pid 12)\n"
+              "Avvio automatico:\n"
+              "  HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run: Spia = "
+              "C:\\Strumenti\\spia.exe");
+}
+
+TEST(Report, AFindingWithoutAFileListsTheProgramsThatReacted) {
+    EXPECT_EQ(inspect::FilelessReportText("[hook di tastiera a basso livello]", {}),
+              "[hook di tastiera a basso livello]\n\n"
+              "Nessun file da esaminare.\n"
+              "Programmi che hanno reagito ai tasti di prova:\n"
+              "  (nessuno)");
+    EXPECT_EQ(inspect::FilelessReportText("[lettura continua dello stato dei tasti]",
+                                          {{12, "spia.exe", "C:\\Strumenti\\spia.exe", false},
+                                           {40, "gioco.exe", "", true}}),
+              "[lettura continua dello stato dei tasti]\n\n"
+              "Nessun file da esaminare.\n"
+              "Programmi che hanno reagito ai tasti di prova:\n"
+              "  C:\\Strumenti\\spia.exe (pid 12)\n"
+              "  gioco.exe (pid 40)");
 }
 
 } // namespace
