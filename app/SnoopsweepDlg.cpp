@@ -19,6 +19,10 @@ namespace {
 // Posted by the provenance thread once the box's text is ready; wParam is the search's number.
 constexpr UINT kProvenanceReady = WM_APP + 10;
 
+// The scan's tick, and the edges of the rounds' windows.
+constexpr UINT_PTR kScanTimer = 1;
+constexpr UINT_PTR kRoundTimer = 2;
+
 } // namespace
 
 const ui::MessageEntry<CSnoopsweepDlg> CSnoopsweepDlg::kMessageMap[] = {
@@ -72,10 +76,14 @@ BOOL CSnoopsweepDlg::OnInitDialog() {
     LoadTrustMap();
     m_scan.ResetTickCounter();
 
-    if (!::SetTimer(Hwnd(), 1, 1000, nullptr)) {
+    if (!::SetTimer(Hwnd(), kScanTimer, 1000, nullptr)) {
         MessageBox("Error: Set Timer Failed", MB_OK);
         return FALSE;
     }
+    // The rounds' windows; without them the findings stay unnamed, as they are without a
+    // counter to read.
+    if (::SetTimer(Hwnd(), kRoundTimer, static_cast<UINT>(detect::kWindowMs), nullptr))
+        m_roundStepMs = static_cast<UINT>(detect::kWindowMs);
     return TRUE;
 }
 
@@ -110,7 +118,22 @@ bool CSnoopsweepDlg::OnQueryDragIcon(WPARAM, LPARAM, LRESULT& result) {
 }
 
 bool CSnoopsweepDlg::OnTimer(WPARAM wParam, LPARAM, LRESULT& result) {
-    ScanOwnModules(static_cast<UINT>(wParam));
+    if (wParam == kRoundTimer) {
+        // Like the scan, the rounds report nothing: one that fails is simply over.
+        try {
+#ifdef _WIN64
+            m_rounds.SetSkipped({m_helper32.ProcessId()});
+#endif
+            m_scan.Step();
+        } catch (const std::exception&) {
+        }
+        // Steps come faster during a round: one key per step.
+        const UINT stepMs = static_cast<UINT>(m_rounds.StepMs());
+        if (stepMs != m_roundStepMs && ::SetTimer(Hwnd(), kRoundTimer, stepMs, nullptr))
+            m_roundStepMs = stepMs;
+    } else {
+        ScanOwnModules(static_cast<UINT>(wParam));
+    }
     result = 0;
     return true;
 }
@@ -218,12 +241,23 @@ void CSnoopsweepDlg::OnAnalyse() {
 void CSnoopsweepDlg::ShowProvenance(int row) {
     if (row < 0)
         return;
-    const std::string key = m_list.GetItemText(row, 0);
+    // A named finding's key is its program's path and its kind: longer than a path may be.
+    const std::string key = m_list.GetItemText(row, 0, 2 * MAX_PATH);
     if (detect::IsFileless(key)) {
-        MessageBox(inspect::FilelessReportText(key), MB_OK | MB_ICONINFORMATION);
+        MessageBox(inspect::FilelessReportText(key, TrustedReactors(key)),
+                   MB_OK | MB_ICONINFORMATION);
         return;
     }
     // One search at a time: a double-click while the last one still runs is dropped.
+    if (const std::optional<detect::NamedFinding> named = detect::ParseNamedKey(key)) {
+        // The program's file is examined; the box names the row by its whole key.
+        m_provenance.Start(Hwnd(), kProvenanceReady, [key, image = named->image] {
+            inspect::Provenance provenance = inspect::GatherProgramProvenance(image);
+            provenance.path = key;
+            return inspect::ReportText(provenance);
+        });
+        return;
+    }
     m_provenance.Start(Hwnd(), kProvenanceReady,
                        [key] { return inspect::ReportText(inspect::GatherProvenance(key)); });
 }
@@ -248,7 +282,10 @@ void CSnoopsweepDlg::RunCommand(neutralise::Command command) {
         long ItemData(int row) override {
             return static_cast<long>(dialog_.m_list.GetItemData(row));
         }
-        std::string RowPath(int row) override { return dialog_.m_list.GetItemText(row, 0); }
+        // A named finding's key is its program's path and its kind: longer than a path may be.
+        std::string RowPath(int row) override {
+            return dialog_.m_list.GetItemText(row, 0, 2 * MAX_PATH);
+        }
         detect::ThreatList& Rows() override { return dialog_.m_threats; }
         detect::VendorNames Vendor(const std::string& path) override {
             return dialog_.m_platform.Vendor(path);
@@ -273,4 +310,18 @@ void CSnoopsweepDlg::RunCommand(neutralise::Command command) {
 
     Host host(*this);
     neutralise::Run(command, m_trustMap, host);
+}
+
+std::vector<inspect::ProcessInfo> CSnoopsweepDlg::TrustedReactors(const std::string& kind) {
+    std::vector<inspect::ProcessInfo> reactors;
+    try {
+        for (const detect::Holder& holder : m_scan.TrustedHolders(kind)) {
+            inspect::ProcessInfo process;
+            process.pid = holder.process;
+            process.imagePath = holder.image;
+            reactors.push_back(process);
+        }
+    } catch (const std::exception&) {
+    }
+    return reactors;
 }

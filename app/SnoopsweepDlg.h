@@ -4,15 +4,20 @@
 #include "detect/ScanCycle.h"
 #include "detect/ListViewThreatList.h"
 #include "detect/TrustMap.h"
+#include "detect/Win32KeyRounds.h"
 #include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
+#include "detect/Win32WakeCounters.h"
+#include "inspect/Provenance.h"
 #include "neutralise/Commands.h"
 #include "ui/BackgroundText.h"
 #include "ui/Dialog.h"
 #include "ui/Handles.h"
 #include "ui/Window.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 class CSnoopsweepDlg : public ui::Dialog {
 public:
@@ -53,6 +58,9 @@ private:
     // The box that tells who is behind the row: at once for a finding without a file, else
     // once a thread of its own has gathered it, so that the dialog goes on meanwhile.
     void ShowProvenance(int row);
+    // The programs that reacted to the probes' keys for the finding of `kind`, as the box of
+    // a finding without a file lists them.
+    std::vector<inspect::ProcessInfo> TrustedReactors(const std::string& kind);
 
     static const ui::MessageEntry<CSnoopsweepDlg> kMessageMap[];
 
@@ -79,7 +87,12 @@ private:
 #endif
     detect::Win32ProbePlatform m_probePlatform;
     detect::KeyboardProbes m_probes{m_probePlatform};
-    detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes};
+    // The rounds of keys that name the programs behind the probes' findings.
+    std::unique_ptr<detect::WakeCounterSource> m_counters{detect::MakeWakeCounterSource()};
+    detect::Win32RoundPlatform m_roundPlatform{m_probePlatform};
+    detect::KeyRounds m_rounds{m_roundPlatform, *m_counters};
+    UINT m_roundStepMs = 0; // the rounds' timer period now
+    detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes, &m_rounds};
     // Who is behind a row, gathered on a thread of its own.
     ui::BackgroundText m_provenance;
 };

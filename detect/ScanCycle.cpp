@@ -3,6 +3,8 @@
 #include "base/ScopeExit.h"
 #include "base/Text.h"
 
+#include <algorithm>
+
 namespace detect {
 
 namespace {
@@ -35,8 +37,12 @@ void ScanCycle::Tick() {
         ShowListedEntries();
 
     const bool active = platform_.IsActive();
+    // While a round of keys is under way no other key goes in: its quiet windows stay quiet.
+    // Its own keys are F11s, which bring the hook DLLs in all the same.
+    const bool keysHeldBack = rounds_ && rounds_->Running();
     if (active) {
-        platform_.InjectF11();
+        if (!keysHeldBack)
+            platform_.InjectF11();
     } else {
         if (probes_)
             probes_->Pause();
@@ -51,14 +57,22 @@ void ScanCycle::Tick() {
     busy_ = true;
     const auto idle = base::ScopeExit([this] { busy_ = false; });
     const bool calibrating = firstTick_;
-    if (active && probes_)
-        probes_->RunActive();
-    platform_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
-    if (probes_ && !calibrating) {
-        for (const std::string& key : probes_->Findings())
-            ListFinding(key);
+    if (active && probes_) {
+        if (keysHeldBack)
+            probes_->Pause();
+        else
+            probes_->RunActive();
     }
+    platform_.ForEachModule([&](const std::string& path) { Examine(path, calibrating); });
+    if (probes_ && !calibrating)
+        ListFindings();
     firstTick_ = false;
+}
+
+void ScanCycle::Step() {
+    if (rounds_)
+        rounds_->Step(platform_.IsActive(),
+                      probes_ ? probes_->Findings() : std::vector<std::string>{});
 }
 
 void ScanCycle::Analyse() {
@@ -85,7 +99,8 @@ void ScanCycle::ShowListedEntries() {
         else
             return;
         // A finding without a file has no names to read.
-        const VendorNames names = IsFileless(key) ? VendorNames{} : platform_.Vendor(key);
+        const std::string file = FileOfKey(key);
+        const VendorNames names = file.empty() ? VendorNames{} : platform_.Vendor(file);
         list_.Insert(MakeRow(state, key, names.company, names.product));
     });
 }
@@ -117,13 +132,60 @@ void ScanCycle::Examine(const std::string& path, bool calibrating) {
     MarkActive(row, path, names);
 }
 
-void ScanCycle::ListFinding(const std::string& key) {
-    // No trust rule applies: there is no file to date or to read a vendor from.
+void ScanCycle::ListFindings() {
+    const std::vector<std::string> found = probes_->Findings();
+    if (rounds_)
+        rounds_->Notice(found);
+    for (const char* kind :
+         {kLowLevelHookKey, kKeyStatePollerKey, kHotkeyGrabberKey, kRawInputSinkKind}) {
+        bool named = false;
+        bool trusted = false;
+        if (rounds_) {
+            for (const Holder& holder : rounds_->Holders(kind)) {
+                if (holder.image.empty())
+                    continue;
+                named = true;
+                const VendorNames names = platform_.Vendor(holder.image);
+                if (Trusted(holder.image, names))
+                    trusted = true;
+                else
+                    ListFinding(NamedKey(holder.image, kind), names);
+            }
+        }
+        // The kind alone stays listed unless every program behind it was named and none of
+        // them is trusted; a trusted one may hide another that the rounds missed.
+        // Until a round has looked for them, the kind alone waits.
+        const bool everyoneListed = named && !trusted && rounds_->AllNamed(kind);
+        if (!everyoneListed && (!rounds_ || rounds_->Weighed(kind)) &&
+            std::find(found.begin(), found.end(), kind) != found.end())
+            ListFinding(kind, {});
+    }
+}
+
+std::vector<Holder> ScanCycle::TrustedHolders(const std::string& kind) {
+    std::vector<Holder> trusted;
+    if (!rounds_)
+        return trusted;
+    for (const Holder& holder : rounds_->Holders(kind)) {
+        if (!holder.image.empty() && Trusted(holder.image, platform_.Vendor(holder.image)))
+            trusted.push_back(holder);
+    }
+    return trusted;
+}
+
+bool ScanCycle::Trusted(const std::string& path, const VendorNames& names) {
+    return map_.Contains(base::ToLowerAscii(base::FileNameOf(path))) || NamesMicrosoft(names) ||
+           NearAnyReference(platform_.CreationTime(path), references_);
+}
+
+void ScanCycle::ListFinding(const std::string& key, const VendorNames& names) {
+    // A kind alone has no file to date or to read a vendor from; a named program's file was
+    // weighed by the trust rules before.
     const int row = list_.Find(key);
     if (row < 0)
-        list_.Insert(MakeRow(RowState::Detected, key, "", ""));
+        list_.Insert(MakeRow(RowState::Detected, key, names.company, names.product));
     else
-        MarkActive(row, key, {});
+        MarkActive(row, key, names);
 }
 
 void ScanCycle::MarkActive(int row, const std::string& path, const VendorNames& names) {

@@ -5,6 +5,7 @@
 // (and ProbePlatform), the rows through ThreatList.
 #pragma once
 
+#include "detect/KeyRounds.h"
 #include "detect/KeyboardProbes.h"
 #include "detect/ThreatRows.h"
 #include "detect/TrustMap.h"
@@ -54,10 +55,11 @@ bool NamesMicrosoft(const VendorNames& names);
 class ScanCycle {
 public:
     // `probes`, when given, run on every tick with the window in front, and their findings
-    // are listed by every pass after calibration.
+    // are listed by every pass after calibration. `rounds`, when given, name the programs
+    // behind them: a named program is listed by its own row, "<image> <kind>".
     ScanCycle(TrustMap& map, ThreatList& list, ScanPlatform& platform,
-              KeyboardProbes* probes = nullptr)
-        : map_(map), list_(list), platform_(platform), probes_(probes) {}
+              KeyboardProbes* probes = nullptr, KeyRounds* rounds = nullptr)
+        : map_(map), list_(list), platform_(platform), probes_(probes), rounds_(rounds) {}
 
     // Set while the trust map loads: the next complete pass calibrates.
     void ResetFlags() {
@@ -70,6 +72,11 @@ public:
     // One timer tick: the remembered entries on the first tick, F11 while active, and a pass
     // on every active tick and every third inactive one.
     void Tick();
+    // Every 250 ms: carries the rounds of keys on.
+    void Step();
+    // The programs named for `kind` whose file passes the trust rules: they have no row of
+    // their own.
+    std::vector<Holder> TrustedHolders(const std::string& kind);
     // "Analizza": empties the list, shows the remembered entries and runs a tick at once.
     void Analyse();
     // Adds a row for every blocked and allowed entry of the trust map.
@@ -83,8 +90,12 @@ public:
 
 private:
     void Examine(const std::string& path, bool calibrating);
+    // Lists the findings of the probes and of the rounds.
+    void ListFindings();
     // Lists a finding of the probes, or marks its row active.
-    void ListFinding(const std::string& key);
+    void ListFinding(const std::string& key, const VendorNames& names);
+    // The trust rules of a module, for a program's file.
+    bool Trusted(const std::string& path, const VendorNames& names);
     // Marks the row of a loaded module or a present finding active, with its verdict.
     void MarkActive(int row, const std::string& path, const VendorNames& names);
 
@@ -92,6 +103,7 @@ private:
     ThreatList& list_;
     ScanPlatform& platform_;
     KeyboardProbes* probes_;
+    KeyRounds* rounds_;
     int32_t tickCount_ = -1;
     bool busy_ = false;
     bool firstTick_ = true;

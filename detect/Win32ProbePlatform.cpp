@@ -10,8 +10,8 @@ namespace {
 
 // The filter of this thread, if it has one.
 thread_local ProbeKeyFilter* t_filter = nullptr;
-// The chain timer's worker whose thread this is.
-thread_local LowLevelChainTimer::Worker* t_worker = nullptr;
+// The context of the hook thread that this is.
+thread_local void* t_hookContext = nullptr;
 
 constexpr UINT kInstallHook = WM_APP + 1;
 constexpr UINT kRemoveHook = WM_APP + 2;
@@ -29,65 +29,16 @@ double Milliseconds(LONGLONG counts) {
     return static_cast<double>(counts) * 1000.0 / static_cast<double>(frequency);
 }
 
-// Times only how long passing the event on takes; looks at nothing of the key.
-LRESULT CALLBACK TimeNextHook(int code, WPARAM wParam, LPARAM lParam) {
-    LowLevelChainTimer::Worker* worker = t_worker;
-    if (code != HC_ACTION || !worker)
-        return ::CallNextHookEx(nullptr, code, wParam, lParam);
-    LARGE_INTEGER before, after;
-    ::QueryPerformanceCounter(&before);
-    const LRESULT result = ::CallNextHookEx(nullptr, code, wParam, lParam);
-    ::QueryPerformanceCounter(&after);
-    const int index = worker->count.load();
-    if (index < LowLevelChainTimer::Worker::kSamples) {
-        worker->ms[index] = Milliseconds(after.QuadPart - before.QuadPart);
-        worker->count.store(index + 1);
-        if (index + 1 == worker->wanted)
-            ::SetEvent(worker->sampled.get());
-    }
-    return result;
-}
-
-DWORD WINAPI WorkerMain(void* parameter) {
-    auto* worker = static_cast<LowLevelChainTimer::Worker*>(parameter);
-    t_worker = worker;
-    MSG msg;
-    // The thread's queue exists from here on: commands posted to it are not lost. That is
-    // command 1, the start.
-    ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    worker->carriedOut.store(1, std::memory_order_release);
-    ::SetEvent(worker->done.get());
-    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message != kInstallHook && msg.message != kRemoveHook)
-            continue;
-        if (msg.message == kInstallHook && !worker->hook) {
-            worker->hook =
-                ::SetWindowsHookExA(WH_KEYBOARD_LL, TimeNextHook, ::GetModuleHandleA(nullptr), 0);
-        } else if (msg.message == kRemoveHook && worker->hook) {
-            ::UnhookWindowsHookEx(worker->hook);
-            worker->hook = nullptr;
-        }
-        // The command's number, so that a late answer is never taken for a later command's.
-        worker->carriedOut.store(static_cast<unsigned>(msg.wParam), std::memory_order_release);
-        ::SetEvent(worker->done.get());
-    }
-    if (worker->hook)
-        ::UnhookWindowsHookEx(worker->hook);
-    worker->hook = nullptr;
-    return 0;
-}
-
 bool SendChainKey() {
     return PressAndRelease(VK_F11, kChainKeyMark);
 }
 
-// Milliseconds left until `deadline` (a GetTickCount64 time); 0 once it has passed.
+} // namespace
+
 DWORD Remaining(ULONGLONG deadline) {
     const ULONGLONG now = ::GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
-
-} // namespace
 
 // ---- ProbeKeyFilter ----
 
@@ -106,7 +57,8 @@ LRESULT CALLBACK ProbeKeyFilter::Filter(int code, WPARAM wParam, LPARAM lParam) 
         const MSG& msg = *reinterpret_cast<const MSG*>(lParam);
         const ULONG_PTR mark = static_cast<ULONG_PTR>(::GetMessageExtraInfo());
         if (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST &&
-            (mark == kProbeKeyMark || mark == kChainKeyMark || mark == kHelperKeyMark)) {
+            (mark == kProbeKeyMark || mark == kChainKeyMark || mark == kHelperKeyMark ||
+             mark == kRoundKeyMark)) {
             if (mark == kProbeKeyMark && msg.message == WM_KEYDOWN &&
                 static_cast<int>(msg.wParam) == t_filter->expected_)
                 t_filter->arrived_ = true;
@@ -116,54 +68,120 @@ LRESULT CALLBACK ProbeKeyFilter::Filter(int code, WPARAM wParam, LPARAM lParam) 
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// ---- LowLevelChainTimer ----
+// ---- HookThread ----
 
-LowLevelChainTimer::~LowLevelChainTimer() {
-    for (Worker& worker : workers_) {
-        if (!worker.thread)
+HookThread::~HookThread() {
+    if (!thread_)
+        return;
+    ::PostThreadMessageA(id_, WM_QUIT, 0, 0);
+    if (::WaitForSingleObject(thread_.get(), kQuitWaitMs) != WAIT_OBJECT_0)
+        ::TerminateThread(thread_.get(), 0);
+}
+
+void* HookThread::Context() {
+    return t_hookContext;
+}
+
+DWORD WINAPI HookThread::Main(void* parameter) {
+    auto* self = static_cast<HookThread*>(parameter);
+    t_hookContext = self->context_;
+    HHOOK hook = nullptr;
+    MSG msg;
+    // The thread's queue exists from here on: commands posted to it are not lost. That is
+    // command 1, the start.
+    ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    self->carriedOut_.store(1, std::memory_order_release);
+    ::SetEvent(self->done_.get());
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message != kInstallHook && msg.message != kRemoveHook)
             continue;
-        ::PostThreadMessageA(worker.id, WM_QUIT, 0, 0);
-        if (::WaitForSingleObject(worker.thread.get(), kQuitWaitMs) != WAIT_OBJECT_0)
-            ::TerminateThread(worker.thread.get(), 0);
-    }
-}
-
-bool LowLevelChainTimer::Start(ULONGLONG deadline) {
-    if (started_ || failed_)
-        return started_;
-    for (Worker& worker : workers_) {
-        worker.done.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-        worker.sampled.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
-        if (worker.done && worker.sampled)
-            worker.thread.reset(::CreateThread(nullptr, 0, WorkerMain, &worker, 0, &worker.id));
-        if (!worker.thread) {
-            failed_ = true;
-            return false;
+        if (msg.message == kInstallHook && !hook) {
+            hook = ::SetWindowsHookExA(WH_KEYBOARD_LL, self->procedure_,
+                                       ::GetModuleHandleA(nullptr), 0);
+        } else if (msg.message == kRemoveHook && hook) {
+            ::UnhookWindowsHookEx(hook);
+            hook = nullptr;
         }
-        worker.issued = 1; // the thread's start
+        self->hooked_.store(hook != nullptr, std::memory_order_release);
+        // The command's number, so that a late answer is never taken for a later command's.
+        self->carriedOut_.store(static_cast<unsigned>(msg.wParam), std::memory_order_release);
+        ::SetEvent(self->done_.get());
     }
-    started_ = true;
-    // A thread that is slow to start only makes this call time nothing.
-    return CaughtUp(workers_[0], deadline) && CaughtUp(workers_[1], deadline);
+    // A hook left behind by a program that ended may keep other programs' hooks from being
+    // called: it goes on every way out.
+    if (hook)
+        ::UnhookWindowsHookEx(hook);
+    return 0;
 }
 
-bool LowLevelChainTimer::CaughtUp(Worker& worker, ULONGLONG deadline) {
+bool HookThread::Start(ULONGLONG deadline) {
+    if (!thread_ && !failed_) {
+        done_.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (done_)
+            thread_.reset(::CreateThread(nullptr, 0, Main, this, 0, &id_));
+        failed_ = !thread_;
+        issued_ = 1; // the thread's start
+    }
+    return !failed_ && CaughtUp(deadline);
+}
+
+bool HookThread::CaughtUp(ULONGLONG deadline) {
     // `done` may be left signalled by an answer that came after its wait gave up: the numbers
     // tell.
-    while (worker.carriedOut.load(std::memory_order_acquire) != worker.issued) {
+    while (carriedOut_.load(std::memory_order_acquire) != issued_) {
         const DWORD left = Remaining(deadline);
-        if (left == 0 || ::WaitForSingleObject(worker.done.get(), left) == WAIT_FAILED)
-            return worker.carriedOut.load(std::memory_order_acquire) == worker.issued;
+        if (left == 0 || ::WaitForSingleObject(done_.get(), left) == WAIT_FAILED)
+            return carriedOut_.load(std::memory_order_acquire) == issued_;
     }
     return true;
 }
 
-bool LowLevelChainTimer::Command(Worker& worker, UINT message, ULONGLONG deadline) {
-    const unsigned number = worker.issued + 1;
-    if (!::PostThreadMessageA(worker.id, message, number, 0))
+bool HookThread::Command(UINT message, ULONGLONG deadline) {
+    const unsigned number = issued_ + 1;
+    if (!thread_ || !::PostThreadMessageA(id_, message, number, 0))
         return false;
-    worker.issued = number;
-    return CaughtUp(worker, deadline);
+    issued_ = number;
+    return CaughtUp(deadline);
+}
+
+bool HookThread::Install(ULONGLONG deadline) {
+    return Command(kInstallHook, deadline) && hooked_.load(std::memory_order_acquire);
+}
+
+bool HookThread::Remove(ULONGLONG deadline) {
+    return Command(kRemoveHook, deadline);
+}
+
+// ---- LowLevelChainTimer ----
+
+// Times only how long passing the event on takes; looks at nothing of the key.
+LRESULT CALLBACK LowLevelChainTimer::Worker::TimeNextHook(int code, WPARAM wParam, LPARAM lParam) {
+    auto* worker = static_cast<Worker*>(HookThread::Context());
+    if (code != HC_ACTION || !worker)
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    LARGE_INTEGER before, after;
+    ::QueryPerformanceCounter(&before);
+    const LRESULT result = ::CallNextHookEx(nullptr, code, wParam, lParam);
+    ::QueryPerformanceCounter(&after);
+    const int index = worker->count.load();
+    if (index < kSamples) {
+        worker->ms[index] = Milliseconds(after.QuadPart - before.QuadPart);
+        worker->count.store(index + 1);
+        if (index + 1 == worker->wanted)
+            ::SetEvent(worker->sampled.get());
+    }
+    return result;
+}
+
+bool LowLevelChainTimer::Start(ULONGLONG deadline) {
+    for (Worker& worker : workers_) {
+        if (!worker.sampled)
+            worker.sampled.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (!worker.sampled)
+            return false;
+    }
+    // A thread that is slow to start only makes this call time nothing.
+    return workers_[0].thread.Start(deadline) && workers_[1].thread.Start(deadline);
 }
 
 std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
@@ -174,7 +192,8 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
     Worker& calibration = workers_[1];
     // A thread still busy with an earlier command (its hook set or taken away late) is left
     // alone until it has caught up.
-    if (!CaughtUp(probe, ::GetTickCount64()) || !CaughtUp(calibration, ::GetTickCount64()))
+    if (!probe.thread.CaughtUp(::GetTickCount64()) ||
+        !calibration.thread.CaughtUp(::GetTickCount64()))
         return {};
     for (Worker& worker : workers_) {
         worker.count.store(0);
@@ -184,12 +203,11 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
     calibration.wanted = 2;
 
     // The probe hook first: the calibration hook, set after it, comes ahead of it.
-    if (Command(probe, kInstallHook, deadline) && probe.hook &&
-        Command(calibration, kInstallHook, deadline) && calibration.hook && sendKey())
+    if (probe.thread.Install(deadline) && calibration.thread.Install(deadline) && sendKey())
         ::WaitForSingleObject(calibration.sampled.get(), std::min(kKeyWaitMs, Remaining(deadline)));
     // Taken away even when the time is up: the commands still go, carried out later.
-    Command(calibration, kRemoveHook, deadline);
-    Command(probe, kRemoveHook, deadline);
+    calibration.thread.Remove(deadline);
+    probe.thread.Remove(deadline);
 
     // Each event went through the calibration hook and then the probe hook, in that order.
     std::vector<ChainTiming> timings;

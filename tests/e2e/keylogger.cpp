@@ -74,11 +74,17 @@ std::string X86Fixtures() {
 }
 
 bool TestKeylogger::Install(const std::string& dllPath, bool messageHook) {
-    return Start("hook_installer.exe", "\"" + dllPath + "\"", messageHook ? " getmessage" : "");
+    return Start(fixtures_ + "hook_installer.exe", "\"" + dllPath + "\"",
+                 messageHook ? " getmessage" : "");
 }
 
-bool TestKeylogger::StartSpy(const std::string& mode) {
-    return Start("key_spy.exe", mode);
+bool TestKeylogger::StartSpy(const std::string& mode, const std::string& program) {
+    return Start(program.empty() ? fixtures_ + "key_spy.exe" : program, mode);
+}
+
+std::string TestKeylogger::CopySpy(const std::string& copy) const {
+    return ::CopyFileA((fixtures_ + "key_spy.exe").c_str(), copy.c_str(), FALSE) ? copy
+                                                                                 : std::string();
 }
 
 bool TestKeylogger::Start(const std::string& program, const std::string& arguments,
@@ -89,8 +95,7 @@ bool TestKeylogger::Start(const std::string& program, const std::string& argumen
     ui::Handle stop(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
     ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
     installer_ = ChildProcess();
-    if (!stop || !ready ||
-        !installer_.Start(fixtures_ + program, arguments + " " + stopName + trailing))
+    if (!stop || !ready || !installer_.Start(program, arguments + " " + stopName + trailing))
         return false;
     // Ready, or gone: an installer that fails exits at once.
     const HANDLE waits[] = {ready.get(), installer_.Handle()};

@@ -52,8 +52,10 @@ public:
     // get ready within the limit. A hook this object already held is removed first.
     bool Install(const std::string& dllPath, bool messageHook = false);
     // Starts key_spy.exe in `mode` (see tests/e2e/fixture/key_spy.cpp) and waits until it is
-    // at work, as Install does.
-    bool StartSpy(const std::string& mode);
+    // at work, as Install does; or `program`, a copy of it (CopySpy), given by its full path.
+    bool StartSpy(const std::string& mode, const std::string& program = std::string());
+    // Copies key_spy.exe to the full path `copy`; `copy`, or empty when that failed.
+    std::string CopySpy(const std::string& copy) const;
     // Tells the installer to unhook and end, and waits for it; ends it if it hangs. True
     // when it ended by itself with exit code 0, or when no hook was installed.
     bool Remove();
@@ -63,6 +65,7 @@ public:
     const ChildProcess& Installer() const noexcept { return installer_; }
 
 private:
+    // `program` is a full path.
     bool Start(const std::string& program, const std::string& arguments,
                const std::string& trailing = std::string());
 

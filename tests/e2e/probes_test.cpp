@@ -32,7 +32,8 @@ class EachKeylogger : public KeyboardProbes, public ::testing::WithParamInterfac
 
 TEST_P(EachKeylogger, IsListedCannotBeDisabledAndIsAllowedAndRemembered) {
     const std::string key = GetParam().key;
-    Spy(GetParam().mode);
+    // A program dated with the system: named, it is trusted, and the kind alone is listed.
+    const std::string spy = StartSpyAt(GetParam().mode, "trusted", Kernel32Time());
     Launch();
     RemoteRow row;
     ASSERT_TRUE(WaitForRow(key, " Attivo", &row, 0)) << "not found";
@@ -41,6 +42,17 @@ TEST_P(EachKeylogger, IsListedCannotBeDisabledAndIsAllowedAndRemembered) {
     EXPECT_EQ(row.texts[2], "");
     EXPECT_EQ(row.texts[3], "");
     EXPECT_EQ(Rows().size(), 1u);
+
+    // The box lists the trusted programs that reacted to the test keys: a poller wakes on
+    // its own clock, never for a key.
+    const std::string reactors = "Programmi che hanno reagito ai tasti di prova:\n";
+    const std::string expected = key == detect::kKeyStatePollerKey
+                                     ? reactors + "  (nessuno)"
+                                     : reactors + "  " + spy + " (pid " +
+                                           std::to_string(keyloggers.back()->Installer().Pid()) +
+                                           ")";
+    const std::string text = AskWhoIsBehind(key);
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected);
 
     ASSERT_TRUE(Select(key));
     PostClick(program->Control(IDC_DISABLE));
@@ -209,7 +221,14 @@ TEST_F(KeyboardProbes, NoKeyIsPressedWhileAModifierIsHeld) {
         EXPECT_EQ(::GetForegroundWindow(), program->Dialog());
 
         held.Release();
-        EXPECT_TRUE(WaitForRow(detect::kLowLevelHookKey, " Attivo", nullptr));
+        // The test's own hook: its program named, or the kind alone.
+        EXPECT_TRUE(WaitFor([&] {
+            for (const auto& row : Rows()) {
+                if (row.texts[0] == detect::kLowLevelHookKey || detect::ParseNamedKey(row.texts[0]))
+                    return true;
+            }
+            return false;
+        }));
         Quit();
     }
 }

@@ -12,27 +12,6 @@ using namespace testing_support;
 
 class Provenance : public KeyloggerSession {
 protected:
-    // Double-clicks the row of `path` and returns the text of the box that comes.
-    std::string AskWhoIsBehind(const std::string& path, HWND* shown = nullptr) {
-        const auto rows = Rows();
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (!SamePath(rows[i].texts[0], path))
-                continue;
-            EXPECT_TRUE(ClickRow(List(), static_cast<int>(i), true));
-            HWND box = WaitForBox("Snoopsweep");
-            if (!box)
-                return "(no box)";
-            const std::string text = MessageBoxText(box);
-            EXPECT_EQ(::GetWindow(box, GW_OWNER), program->Dialog());
-            EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
-            if (shown)
-                *shown = box;
-            else
-                EXPECT_TRUE(Answer(box, IDOK));
-            return text;
-        }
-        return "(no row)";
-    }
     static bool Contains(const std::string& text, const std::string& part) {
         return base::ToLowerAscii(text).find(base::ToLowerAscii(part)) != std::string::npos;
     }

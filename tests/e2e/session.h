@@ -79,6 +79,21 @@ protected:
         EXPECT_TRUE(keyloggers.back()->Install(path)) << path;
     }
 
+    // Starts a program that reads keys without a DLL: key_spy.exe in `mode`, copied to
+    // <spies>\<folder>\spia.exe and dated at `ticks` (40 days back when 0; the time of the
+    // system's libraries makes it trusted). Returns the copy's path.
+    std::string StartSpyAt(const std::string& mode, const std::string& folder, ULONGLONG ticks = 0,
+                           const std::string& fixtures = OwnDirectory()) {
+        const std::string directory = spies.Path() + folder;
+        ::CreateDirectoryA(directory.c_str(), nullptr);
+        keyloggers.push_back(std::make_unique<TestKeylogger>(fixtures));
+        const std::string path = keyloggers.back()->CopySpy(directory + "\\spia.exe");
+        EXPECT_FALSE(path.empty()) << directory;
+        EXPECT_TRUE(ticks ? SetFileTimeTo(path, ticks) : AgeFile(path, 40)) << path;
+        EXPECT_TRUE(keyloggers.back()->StartSpy(mode, path)) << mode;
+        return path;
+    }
+
     HWND List() const { return program->Control(IDC_THREAT_LIST); }
     std::vector<RemoteRow> Rows() const { return ReadRows(List()); }
     int CountRows(const std::string& path) const {
@@ -124,6 +139,27 @@ protected:
                    });
         }
         return false;
+    }
+    // Double-clicks the row of `path` and returns the text of the box that comes.
+    std::string AskWhoIsBehind(const std::string& path, HWND* shown = nullptr) {
+        const auto rows = Rows();
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (!SamePath(rows[i].texts[0], path))
+                continue;
+            EXPECT_TRUE(ClickRow(List(), static_cast<int>(i), true));
+            HWND box = WaitForBox("Snoopsweep");
+            if (!box)
+                return "(no box)";
+            const std::string text = MessageBoxText(box);
+            EXPECT_EQ(::GetWindow(box, GW_OWNER), program->Dialog());
+            EXPECT_EQ(::GetDlgItem(box, IDCANCEL), nullptr);
+            if (shown)
+                *shown = box;
+            else
+                EXPECT_TRUE(Answer(box, IDOK));
+            return text;
+        }
+        return "(no row)";
     }
     // A message box of the program with `caption` (not its main dialog); null when none
     // came within the limit.

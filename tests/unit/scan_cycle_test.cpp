@@ -409,4 +409,90 @@ TEST_F(Scan, FindingsOfTheProbesAreListedLikeModulesButWithoutTrustRules) {
     EXPECT_EQ(list.rows.size(), 2u);
 }
 
+// Two programs whose threads wake with every key the rounds press, both low-level hooks.
+class TwoHooks : public detect::RoundPlatform, public detect::WakeCounterSource {
+public:
+    uint64_t now = 0;
+    uint64_t count[2] = {};
+    std::string images[2] = {"C:\\spy\\spia.exe", "C:\\tools\\reader.exe"};
+
+    bool InjectRoundKey(int) override {
+        count[0] += 2;
+        count[1] += 2;
+        return true;
+    }
+    std::optional<detect::BracketCounts> Bracket(detect::WakeCounterSource&,
+                                                 const std::vector<detect::ThreadWakes>& threads,
+                                                 int keys) override {
+        return detect::BracketCounts{2 * keys, std::vector<int>(threads.size(), 2 * keys)};
+    }
+    std::optional<int> BaitKey() override { return std::nullopt; }
+    uint64_t NowMs() override { return now; }
+    void Refresh(const std::vector<uint32_t>&) override {}
+    std::vector<detect::ThreadWakes> Snapshot() override {
+        return {{1, 10, count[0]}, {2, 20, count[1]}};
+    }
+    std::vector<detect::ThreadWakes> Read(const std::vector<detect::ThreadWakes>& t) override {
+        return t;
+    }
+    unsigned CounterBits() const override { return 32; }
+    std::string ImagePath(uint32_t process) override { return images[process - 1]; }
+};
+
+TEST_F(Scan, NamedProgramsGetRowsOfTheirOwnUnlessTrustedAndTheKindAloneStaysOnlyThen) {
+    HookedKeyboard keyboard;
+    detect::KeyboardProbes probes(keyboard);
+    TwoHooks hooks;
+    detect::KeyRounds rounds(hooks, hooks);
+    ScanCycle withRounds(map, list, system, &probes, &rounds);
+    withRounds.ResetFlags();
+    withRounds.ResetTickCounter();
+    system.times[hooks.images[0]] = kSystemTime - 40 * kDay;
+    system.times[hooks.images[1]] = kSystemTime - 40 * kDay;
+    system.vendors[hooks.images[0]] = {"Spy Soft", "Spia"};
+    // A kind-alone verdict from before says nothing of the programs named now.
+    map.Set(detect::kLowLevelHookKey, detect::kBlocked);
+    const std::string spyKey = detect::NamedKey(hooks.images[0], detect::kLowLevelHookKey);
+    const std::string readerKey = detect::NamedKey(hooks.images[1], detect::kLowLevelHookKey);
+    map.Set(readerKey, detect::kAllowed);
+    system.active = true;
+    const auto second = [&] {
+        for (uint64_t start = hooks.now; hooks.now - start < 1000;) {
+            hooks.now += rounds.StepMs();
+            withRounds.Step();
+        }
+        withRounds.Tick();
+    };
+    // The probes agree after three ticks, the round ends after the third second: the kind
+    // alone waits for it, and is never listed since both programs are named and untrusted.
+    for (int i = 0; i < 4; ++i)
+        second();
+    const Row* spy = list.RowFor(spyKey);
+    ASSERT_NE(spy, nullptr);
+    EXPECT_EQ(spy->status, " Attivo");
+    EXPECT_EQ(spy->company, "spy soft");
+    EXPECT_EQ(list.RowFor(readerKey)->status, " Attivo & Lecito ");
+    EXPECT_EQ(list.RowFor(detect::kLowLevelHookKey)->status, "Bloccato  ");
+    EXPECT_TRUE(withRounds.TrustedHolders(detect::kLowLevelHookKey).empty());
+    // During a round the tick presses no key of its own.
+    const int f11 = system.f11;
+    for (int i = 0; i < 20; ++i)
+        second();
+    EXPECT_LT(system.f11, f11 + 20);
+
+    // One of them from the system's vendor: no row of its own any more (rows stay once
+    // listed), and the kind alone is listed, active, with its old verdict.
+    list.rows.clear();
+    system.vendors[hooks.images[1]] = {"Microsoft Corporation", "Lettore"};
+    second();
+    second();
+    EXPECT_NE(list.RowFor(spyKey), nullptr);
+    EXPECT_EQ(list.RowFor(readerKey), nullptr);
+    EXPECT_EQ(list.RowFor(detect::kLowLevelHookKey)->status, " Attivo & Bloccato  ");
+    const auto trusted = withRounds.TrustedHolders(detect::kLowLevelHookKey);
+    ASSERT_EQ(trusted.size(), 1u);
+    EXPECT_EQ(trusted[0].image, hooks.images[1]);
+    EXPECT_EQ(trusted[0].process, 2u);
+}
+
 } // namespace
