@@ -1,23 +1,13 @@
 #include "detect/Win32KeyRounds.h"
 
 #include "detect/Win32KeyInput.h"
+#include "ui/Lock.h"
 
 #include <map>
 
 namespace detect {
 
 namespace {
-
-class Exclusive {
-public:
-    explicit Exclusive(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~Exclusive() { ::ReleaseSRWLockExclusive(&lock_); }
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 std::map<std::pair<uint32_t, uint64_t>, uint64_t> ByThread(const std::vector<ThreadWakes>& read) {
     std::map<std::pair<uint32_t, uint64_t>, uint64_t> counts;
@@ -47,7 +37,7 @@ LRESULT CALLBACK Win32RoundPlatform::BracketNextHook(int code, WPARAM wParam, LP
         return ::CallNextHookEx(nullptr, code, wParam, lParam);
     // Only the round's own keys, and only while the caller waits for them: the user's keys
     // pass at once.
-    Exclusive locked(bracketing->lock);
+    ui::ExclusiveLock locked(bracketing->lock);
     if (!bracketing->open)
         return ::CallNextHookEx(nullptr, code, wParam, lParam);
     const auto before = ByThread(bracketing->counters->Read(bracketing->threads));
@@ -75,7 +65,7 @@ std::optional<BracketCounts> Win32RoundPlatform::Bracket(WakeCounterSource& coun
     if (!bracketing_.done || !thread_.Start(deadline) || !thread_.CaughtUp(::GetTickCount64()))
         return std::nullopt;
     {
-        Exclusive locked(bracketing_.lock);
+        ui::ExclusiveLock locked(bracketing_.lock);
         bracketing_.open = true;
         bracketing_.counters = &counters;
         bracketing_.threads = threads;
@@ -91,7 +81,7 @@ std::optional<BracketCounts> Win32RoundPlatform::Bracket(WakeCounterSource& coun
         ::WaitForSingleObject(bracketing_.done.get(), Remaining(deadline));
     thread_.Remove(deadline);
 
-    Exclusive locked(bracketing_.lock);
+    ui::ExclusiveLock locked(bracketing_.lock);
     bracketing_.open = false;
     if (!sent || bracketing_.events < bracketing_.wanted)
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "detect/WineProcessMap.h"
 #include "ui/Handles.h"
+#include "ui/Lock.h"
 #include "ui/WideText.h"
 
 #include <windows.h>
@@ -19,28 +20,6 @@
 namespace detect {
 
 namespace {
-
-class Exclusive {
-public:
-    explicit Exclusive(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~Exclusive() { ::ReleaseSRWLockExclusive(&lock_); }
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-class Shared {
-public:
-    explicit Shared(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
-    ~Shared() { ::ReleaseSRWLockShared(&lock_); }
-    Shared(const Shared&) = delete;
-    Shared& operator=(const Shared&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 std::string Utf8(const std::wstring& text) {
     const int length = static_cast<int>(text.size());
@@ -174,7 +153,7 @@ private:
 
     // The processes watched since the last Refresh; Read takes them from any thread.
     std::shared_ptr<const WatchedMap> Current() {
-        Shared shared(lock_);
+        ui::SharedLock shared(lock_);
         return watched_;
     }
 
@@ -186,7 +165,7 @@ private:
 };
 
 void WineSource::Refresh(const std::vector<uint32_t>& skip) {
-    Exclusive one(refreshing_);
+    ui::ExclusiveLock one(refreshing_);
     // The program itself and the skipped ones are mapped too, so that they take their own
     // Linux processes rather than leave them to another process of the same program file.
     std::vector<WindowsProcess> processes;
@@ -210,7 +189,7 @@ void WineSource::Refresh(const std::vector<uint32_t>& skip) {
         if (process.first != ::GetCurrentProcessId() && !skipped.count(process.first))
             (*watched)[process.first] = {process.second, paths[process.first]};
     }
-    Exclusive publish(lock_);
+    ui::ExclusiveLock publish(lock_);
     watched_ = std::move(watched);
 }
 
@@ -320,7 +299,7 @@ public:
     explicit WindowsSource(QuerySystemInformationFn query) : query_(query) {}
 
     void Refresh(const std::vector<uint32_t>& skip) override {
-        Exclusive exclusive(lock_);
+        ui::ExclusiveLock exclusive(lock_);
         skip_.clear();
         skip_.insert(skip.begin(), skip.end());
     }
@@ -381,7 +360,7 @@ uint64_t ThreadId(const ThreadRecord& thread) {
 std::vector<ThreadWakes> WindowsSource::Snapshot() {
     std::set<uint32_t> skip;
     {
-        Shared shared(lock_);
+        ui::SharedLock shared(lock_);
         skip = skip_;
     }
     const uint32_t self = ::GetCurrentProcessId();
