@@ -147,6 +147,14 @@ void KeyRounds::Step(bool active, const std::vector<std::string>& kindFindings) 
     if (--untilNext_ > 0)
         return;
     untilNext_ = kRoundEverySteps;
+    // A grabber found since the last F11 round is baited at once: that round's threads are
+    // the ones F11 wakes.
+    if (baitWanted_ && keysRoundDone_ && !Weighed(kHotkeyGrabberKey)) {
+        if (const std::optional<int> bait = platform_.BaitKey()) {
+            StartRound(Phase::Bait, *bait);
+            return;
+        }
+    }
     StartRound(Phase::Keys, kF11);
 }
 
@@ -217,6 +225,7 @@ void KeyRounds::EndKeys() {
     const std::vector<ThreadWakes> picked =
         PickReacting(pattern_, snapshots_, counters_.CounterBits());
     keyThreads_ = picked;
+    keysRoundDone_ = true;
     std::vector<uint32_t> hooks, sinks;
     if (!picked.empty()) {
         const std::optional<BracketCounts> bracket =

@@ -105,9 +105,11 @@ public:
     void SetSkipped(std::vector<uint32_t> skipped) { skipped_ = std::move(skipped); }
 
     // Steps of 250 ms with the window in front between two rounds, and before the first one.
-    static constexpr int kFirstRoundSteps = 4;     // 1 s after the window comes to the front
-    static constexpr int kRoundEverySteps = 80;    // 20 s
-    static constexpr int kSoonerSteps = 4;         // 1 s, for a kind found but not named
+    // 3.5 s after the window comes to the front: the probes have voted three times by then
+    // (no probe votes during a round), so a kind they agree on is weighed by this round.
+    static constexpr int kFirstRoundSteps = 14;
+    static constexpr int kRoundEverySteps = 40;    // 10 s
+    static constexpr int kSoonerSteps = 1;         // at once, for a kind found but not named
     static constexpr int kBracketKeys = 5;         // 10 key events through the bracket
     static constexpr uint64_t kLateWindowMs = 500; // a window this long spoils its round
     static constexpr uint64_t kWeighMs = 6000;
@@ -132,6 +134,7 @@ private:
     bool wasActive_ = false;
     int untilNext_ = kFirstRoundSteps;
     uint32_t rounds_ = 0;
+    bool keysRoundDone_ = false; // an F11 round has ended: its threads are known
     // The round under way.
     std::vector<int> pattern_;
     std::vector<std::vector<ThreadWakes>> snapshots_;

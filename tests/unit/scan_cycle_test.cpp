@@ -463,9 +463,14 @@ TEST_F(Scan, NamedProgramsGetRowsOfTheirOwnUnlessTrustedAndTheKindAloneStaysOnly
         }
         withRounds.Tick();
     };
-    // The probes agree after three ticks, the round ends after the third second: the kind
-    // alone waits for it, and is never listed since both programs are named and untrusted.
-    for (int i = 0; i < 4; ++i)
+    // The probes agree after three ticks, the round that starts then ends two seconds later:
+    // the kind alone waits for it, and is never listed since both programs are named and
+    // untrusted.
+    for (int i = 0; i < 3; ++i)
+        second();
+    EXPECT_TRUE(list.RowFor(detect::kLowLevelHookKey) == nullptr ||
+                list.RowFor(detect::kLowLevelHookKey)->status == "Bloccato  ");
+    for (int i = 0; i < 3; ++i)
         second();
     const Row* spy = list.RowFor(spyKey);
     ASSERT_NE(spy, nullptr);
