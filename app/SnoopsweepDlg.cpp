@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "ui/WinApp.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -22,6 +23,9 @@ constexpr UINT kProvenanceReady = WM_APP + 10;
 // The scan's tick, and the edges of the rounds' windows.
 constexpr UINT_PTR kScanTimer = 1;
 constexpr UINT_PTR kRoundTimer = 2;
+
+// How long the dialog waits at most, when it goes, for a pause test to end.
+constexpr DWORD kPauseTestEndMs = 3000;
 
 } // namespace
 
@@ -127,6 +131,9 @@ bool CSnoopsweepDlg::OnTimer(WPARAM wParam, LPARAM, LRESULT& result) {
             m_scan.Step();
         } catch (const std::exception&) {
         }
+        // A pause test whose box never came (its message was lost) holds the rounds no longer.
+        if (m_pauseFound && !m_provenance.Running())
+            m_rounds.Hold(false);
         // Steps come faster during a round: one key per step.
         const UINT stepMs = static_cast<UINT>(m_rounds.StepMs());
         if (stepMs != m_roundStepMs && ::SetTimer(Hwnd(), kRoundTimer, stepMs, nullptr))
@@ -154,13 +161,33 @@ bool CSnoopsweepDlg::OnNotify(WPARAM, LPARAM lParam, LRESULT& result) {
 bool CSnoopsweepDlg::OnProvenanceReady(WPARAM wParam, LPARAM, LRESULT& result) {
     // Only the answer of the search under way is shown; the message's other values, and the
     // same message from anyone else, are ignored.
-    if (const std::optional<std::string> text = m_provenance.Take(wParam))
+    if (const std::optional<std::string> text = m_provenance.Take(wParam)) {
+        if (const auto found = std::move(m_pauseFound)) {
+            m_rounds.Hold(false);
+            if (*found) {
+                // The poller's row becomes the row of its program, unless that is trusted.
+                m_rounds.AddHolder(detect::kKeyStatePollerKey, **found);
+                const auto trusted = m_scan.TrustedHolders(detect::kKeyStatePollerKey);
+                const bool named =
+                    std::none_of(trusted.begin(), trusted.end(), [&](const detect::Holder& holder) {
+                        return holder.process == (*found)->process;
+                    });
+                const int row = m_threats.Find(detect::kKeyStatePollerKey);
+                if (named && row >= 0)
+                    m_threats.Remove(row);
+            }
+        }
         MessageBox(*text, MB_OK | MB_ICONINFORMATION);
+    }
     result = 0;
     return true;
 }
 
 bool CSnoopsweepDlg::OnDestroy(WPARAM, LPARAM, LRESULT&) {
+    // A pause test under way hurries to its end and resumes every program it suspended before
+    // the program goes.
+    ::SetEvent(m_pauseCancel.get());
+    m_provenance.Wait(kPauseTestEndMs);
 #ifdef _WIN64
     m_helper32.End();
 #endif
@@ -243,6 +270,10 @@ void CSnoopsweepDlg::ShowProvenance(int row) {
         return;
     // A named finding's key is its program's path and its kind: longer than a path may be.
     const std::string key = m_list.GetItemText(row, 0, 2 * MAX_PATH);
+    if (key == detect::kKeyStatePollerKey) {
+        RunPauseTest(key);
+        return;
+    }
     if (detect::IsFileless(key)) {
         MessageBox(inspect::FilelessReportText(key, TrustedReactors(key)),
                    MB_OK | MB_ICONINFORMATION);
@@ -310,6 +341,47 @@ void CSnoopsweepDlg::RunCommand(neutralise::Command command) {
 
     Host host(*this);
     neutralise::Run(command, m_trustMap, host);
+}
+
+void CSnoopsweepDlg::RunPauseTest(const std::string& key) {
+    // One search or test at a time: a double-click meanwhile is dropped.
+    if (m_provenance.Running())
+        return;
+    if (MessageBox(detect::kPauseTestQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        MessageBox(inspect::FilelessReportText(key, TrustedReactors(key)),
+                   MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    detect::PauseTestInputs inputs;
+#ifdef _WIN64
+    inputs.helper = m_helper32.ProcessId();
+#endif
+    inputs.owners = HookAndSinkOwners();
+    inputs.trusted = m_scan.TrustRulesForAnotherThread();
+    inputs.cancel = m_pauseCancel.get();
+    const std::string head = inspect::FilelessReportText(key, TrustedReactors(key));
+    auto found = std::make_shared<std::optional<detect::Holder>>();
+    detect::WakeCounterSource* counters = m_counters.get();
+    // Nobody else presses keys meanwhile, or the probe key's bit would tell nothing.
+    m_rounds.Hold(true);
+    const bool started = m_provenance.Start(Hwnd(), kProvenanceReady, [=] {
+        const detect::PauseTestResult result = detect::RunPauseTest(*counters, inputs);
+        *found = result.poller;
+        return head + "\n" + detect::PauseTestLine(result.poller);
+    });
+    if (started)
+        m_pauseFound = found;
+    else
+        m_rounds.Hold(false);
+}
+
+std::vector<uint32_t> CSnoopsweepDlg::HookAndSinkOwners() {
+    std::vector<uint32_t> owners;
+    for (const char* kind : {detect::kLowLevelHookKey, detect::kRawInputSinkKind}) {
+        for (const detect::Holder& holder : m_rounds.Holders(kind))
+            owners.push_back(holder.process);
+    }
+    return owners;
 }
 
 std::vector<inspect::ProcessInfo> CSnoopsweepDlg::TrustedReactors(const std::string& kind) {

@@ -5,6 +5,7 @@
 #include "detect/ListViewThreatList.h"
 #include "detect/TrustMap.h"
 #include "detect/Win32KeyRounds.h"
+#include "detect/Win32PauseTest.h"
 #include "detect/Win32ProbePlatform.h"
 #include "detect/Win32ScanPlatform.h"
 #include "detect/Win32WakeCounters.h"
@@ -58,6 +59,10 @@ private:
     // The box that tells who is behind the row: at once for a finding without a file, else
     // once a thread of its own has gathered it, so that the dialog goes on meanwhile.
     void ShowProvenance(int row);
+    // The poller's row: with the user's consent, the pause test names its program.
+    void RunPauseTest(const std::string& key);
+    // The named owners of low-level hooks and raw-input sinks: never paused.
+    std::vector<uint32_t> HookAndSinkOwners();
     // The programs that reacted to the probes' keys for the finding of `kind`, as the box of
     // a finding without a file lists them.
     std::vector<inspect::ProcessInfo> TrustedReactors(const std::string& kind);
@@ -91,6 +96,10 @@ private:
     std::unique_ptr<detect::WakeCounterSource> m_counters{detect::MakeWakeCounterSource()};
     detect::Win32RoundPlatform m_roundPlatform{m_probePlatform};
     detect::KeyRounds m_rounds{m_roundPlatform, *m_counters};
+    // The pause test that names a poller, run by m_provenance's thread: what it found, for the
+    // dialog once its box is ready; and the event that cuts it short when the dialog goes.
+    std::shared_ptr<std::optional<detect::Holder>> m_pauseFound;
+    ui::Handle m_pauseCancel{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     UINT m_roundStepMs = 0; // the rounds' timer period now
     detect::ScanCycle m_scan{m_trustMap, m_threats, m_platform, &m_probes, &m_rounds};
     // Who is behind a row, gathered on a thread of its own.

@@ -127,7 +127,25 @@ bool IsHookThread(int risesInside, int events) {
 
 // ---- KeyRounds ----
 
+void KeyRounds::Hold(bool held) {
+    held_ = held;
+    if (held && phase_ != Phase::Idle)
+        Abort();
+}
+
+void KeyRounds::AddHolder(const std::string& kind, const Holder& holder) {
+    Named& named = named_[kind];
+    for (const Holder& known : named.holders) {
+        if (known.process == holder.process)
+            return;
+    }
+    named.holders.push_back(holder);
+    named.allNamed = !holder.image.empty();
+}
+
 void KeyRounds::Step(bool active, const std::vector<std::string>& kindFindings) {
+    if (held_)
+        return;
     if (!active) {
         if (phase_ != Phase::Idle)
             Abort();
@@ -241,6 +259,8 @@ void KeyRounds::EndKeys() {
     }
     Name(kLowLevelHookKey, hooks);
     Name(kRawInputSinkKind, sinks);
+    // A poller named by the pause test stays named while it runs.
+    Name(kKeyStatePollerKey, {});
     if (const auto found = found_.find(kLowLevelHookKey); found != found_.end())
         found->second.weighed = true;
 

@@ -85,9 +85,15 @@ public:
     void Step(bool active, const std::vector<std::string>& kindFindings);
     // A round is under way: nobody else presses keys meanwhile, or its quiet windows would not
     // be quiet.
-    bool Running() const { return phase_ != Phase::Idle; }
+    bool Running() const { return phase_ != Phase::Idle || held_; }
     // How long until the next Step: 250 ms between rounds, 50 ms during one.
-    uint64_t StepMs() const { return Running() ? kRoundStepMs : kWindowMs; }
+    uint64_t StepMs() const { return phase_ != Phase::Idle ? kRoundStepMs : kWindowMs; }
+    // While held (another test presses its own keys), no round runs and a round under way
+    // ends; Running() holds the scan's keys back meanwhile.
+    void Hold(bool held);
+    // A holder of `kind` named by another test (the pause test names a poller): it stays
+    // named while it runs.
+    void AddHolder(const std::string& kind, const Holder& holder);
 
     // The programs named for `kind` (kLowLevelHookKey, kHotkeyGrabberKey, kRawInputSinkKind):
     // those of the last round that named any, and earlier ones while they run.
@@ -132,6 +138,7 @@ private:
     std::vector<uint32_t> skipped_;
     Phase phase_ = Phase::Idle;
     bool wasActive_ = false;
+    bool held_ = false;
     int untilNext_ = kFirstRoundSteps;
     uint32_t rounds_ = 0;
     bool keysRoundDone_ = false; // an F11 round has ended: its threads are known

@@ -14,6 +14,7 @@ public:
     int Insert(const Row& row) override;
     void Update(int index, const Row& row) override;
     void Clear() override { list_.DeleteAllItems(); }
+    void Remove(int index) override { list_.DeleteItem(index); }
     void BeginUpdate() override;
     void EndUpdate() override;
 

@@ -4,6 +4,7 @@
 #include "base/Text.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace detect {
 
@@ -174,8 +175,30 @@ std::vector<Holder> ScanCycle::TrustedHolders(const std::string& kind) {
 }
 
 bool ScanCycle::Trusted(const std::string& path, const VendorNames& names) {
-    return map_.Contains(base::ToLowerAscii(base::FileNameOf(path))) || NamesMicrosoft(names) ||
-           NearAnyReference(platform_.CreationTime(path), references_);
+    return Trusted(map_, references_, path, names, platform_.CreationTime(path));
+}
+
+bool ScanCycle::Trusted(const TrustMap& map, const std::optional<int64_t> (&references)[3],
+                        const std::string& path, const VendorNames& names,
+                        const std::optional<int64_t>& created) {
+    return map.Contains(base::ToLowerAscii(base::FileNameOf(path))) || NamesMicrosoft(names) ||
+           NearAnyReference(created, references);
+}
+
+std::function<bool(const std::string&)> ScanCycle::TrustRulesForAnotherThread() const {
+    struct Copy {
+        TrustMap map;
+        std::optional<int64_t> references[3];
+    };
+    auto copy = std::make_shared<Copy>();
+    copy->map = map_;
+    for (int i = 0; i < 3; ++i)
+        copy->references[i] = references_[i];
+    ScanPlatform* platform = &platform_;
+    return [copy, platform](const std::string& path) {
+        return Trusted(copy->map, copy->references, path, platform->Vendor(path),
+                       platform->CreationTime(path));
+    };
 }
 
 void ScanCycle::ListFinding(const std::string& key, const VendorNames& names) {

@@ -77,6 +77,9 @@ public:
     // The programs named for `kind` whose file passes the trust rules: they have no row of
     // their own.
     std::vector<Holder> TrustedHolders(const std::string& kind);
+    // The trust rules of a program's file as they stand now, with what they read copied, for
+    // another thread: the platform's Vendor and CreationTime are called there.
+    std::function<bool(const std::string&)> TrustRulesForAnotherThread() const;
     // "Analizza": empties the list, shows the remembered entries and runs a tick at once.
     void Analyse();
     // Adds a row for every blocked and allowed entry of the trust map.
@@ -96,6 +99,9 @@ private:
     void ListFinding(const std::string& key, const VendorNames& names);
     // The trust rules of a module, for a program's file.
     bool Trusted(const std::string& path, const VendorNames& names);
+    static bool Trusted(const TrustMap& map, const std::optional<int64_t> (&references)[3],
+                        const std::string& path, const VendorNames& names,
+                        const std::optional<int64_t>& created);
     // Marks the row of a loaded module or a present finding active, with its verdict.
     void MarkActive(int row, const std::string& path, const VendorNames& names);
 

@@ -90,6 +90,8 @@ public:
     virtual int Insert(const Row& row) = 0;
     // Rewrites the row at `index` whole.
     virtual void Update(int index, const Row& row) = 0;
+    // Removes the row at `index`.
+    virtual void Remove(int index) = 0;
     // Removes every row.
     virtual void Clear() = 0;
     // Brackets many writes in a row, so that the list redraws once at the end.

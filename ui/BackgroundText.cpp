@@ -28,6 +28,10 @@ bool BackgroundText::Running() const {
     return thread_ && ::WaitForSingleObject(thread_.get(), 0) == WAIT_TIMEOUT;
 }
 
+bool BackgroundText::Wait(DWORD ms) const {
+    return !thread_ || ::WaitForSingleObject(thread_.get(), ms) != WAIT_TIMEOUT;
+}
+
 std::optional<std::string> BackgroundText::Take(WPARAM number) {
     if (!job_ || number != job_->number || !job_->ready.load(std::memory_order_acquire))
         return std::nullopt;

@@ -31,6 +31,8 @@ public:
     bool Start(HWND window, UINT message, Gather gather);
     // Whether the last job's thread still runs.
     bool Running() const;
+    // Waits up to `ms` for the last job's thread to end; true when none runs.
+    bool Wait(DWORD ms) const;
     // The text, when `number` (the message's wParam) is the current job's and its text is
     // ready; the job is over then. None for anything else.
     std::optional<std::string> Take(WPARAM number);

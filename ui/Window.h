@@ -53,6 +53,9 @@ public:
     // The first row, searching from the top, whose column-0 text equals `text`; -1 for none.
     int FindItem(const std::string& text) const;
     BOOL DeleteAllItems() const { return static_cast<BOOL>(Send(LVM_DELETEALLITEMS)); }
+    BOOL DeleteItem(int item) const {
+        return static_cast<BOOL>(Send(LVM_DELETEITEM, static_cast<WPARAM>(item)));
+    }
 };
 
 // An image list, destroyed with this object unless released to a control that takes it over.

@@ -63,6 +63,7 @@ public:
     bool Installed() const { return stop_ && installer_.Running(); }
     // The installer last started, running or ended (its exit code tells why it failed).
     const ChildProcess& Installer() const noexcept { return installer_; }
+    ChildProcess& Installer() noexcept { return installer_; }
 
 private:
     // `program` is a full path.

@@ -3,10 +3,13 @@
 // grabber's, each a program in a folder of its own.
 #include "tests/e2e/session.h"
 
+#include "detect/PauseTest.h"
 #include "detect/ThreatRows.h"
 #include "neutralise/Commands.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -136,3 +139,92 @@ TEST_F(NamedFindings, NothingIsListedAmongHarmlessProgramsAndAnEndedProgramLeave
 }
 
 } // namespace
+
+// The poller wakes on its own clock, not with the keys: the user lets Snoopsweep pause the
+// programs that wake most, one at a time, to see whose pause leaves the probe key unread.
+class PauseTest : public NamedFindings {
+protected:
+    // Double-clicks the poller's row and answers the question with `button`; the box of who
+    // is behind the row that comes then, answered.
+    std::string AskAndAnswer(int button) {
+        const auto rows = Rows();
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].texts[0] != detect::kKeyStatePollerKey)
+                continue;
+            EXPECT_TRUE(ClickRow(List(), static_cast<int>(i), true));
+            HWND question = WaitForBox("Snoopsweep");
+            if (!question)
+                return "(no question)";
+            EXPECT_EQ(MessageBoxText(question), detect::kPauseTestQuestion);
+            EXPECT_EQ(::GetWindow(question, GW_OWNER), program->Dialog());
+            EXPECT_NE(::GetDlgItem(question, IDNO), nullptr);
+            if (!Answer(question, button))
+                return "(question stays)";
+            if (afterAnswer)
+                afterAnswer();
+            HWND box = nullptr;
+            WaitFor([&] {
+                box = WaitForBox("Snoopsweep");
+                return box && MessageBoxText(box) != detect::kPauseTestQuestion;
+            });
+            if (!box)
+                return "(no box)";
+            const std::string text = MessageBoxText(box);
+            EXPECT_TRUE(Answer(box, IDOK));
+            return text;
+        }
+        return "(no row)";
+    }
+    static bool EndsWith(const std::string& text, const std::string& end) {
+        return text.size() >= end.size() &&
+               text.compare(text.size() - end.size(), end.size(), end) == 0;
+    }
+    // Every program the test started still runs and ends when asked: none stayed suspended.
+    void EveryoneEndsWhenAsked() {
+        for (auto& keylogger : keyloggers)
+            EXPECT_TRUE(keylogger->Remove());
+    }
+    std::function<void()> afterAnswer;
+};
+
+TEST_F(PauseTest, YesNamesThePollerAndEveryProgramRunsOn) {
+    StartBystanders();
+    const std::string poller = StartSpyAt("poll-all", "poller");
+    const DWORD pid = keyloggers.back()->Installer().Pid();
+    Launch();
+    ASSERT_TRUE(WaitForRow(detect::kKeyStatePollerKey, " Attivo", nullptr, 0));
+    const std::string text = AskAndAnswer(IDYES);
+    EXPECT_EQ(text.rfind(std::string(detect::kKeyStatePollerKey) + "\n\nNessun file", 0), 0u);
+    EXPECT_TRUE(
+        EndsWith(text, "\nProgramma trovato: " + poller + " (pid " + std::to_string(pid) + ")"))
+        << text;
+    const std::string key = detect::NamedKey(poller, detect::kKeyStatePollerKey);
+    ASSERT_TRUE(WaitForRow(key, " Attivo", nullptr, 0));
+    EXPECT_EQ(Keys(), std::vector<std::string>{key});
+    EveryoneEndsWhenAsked();
+}
+
+TEST_F(PauseTest, NoPausesNobodyAndAPollerThatEndsMidTestHangsNothing) {
+    StartBystanders();
+    StartSpyAt("poll-all", "poller");
+    Launch();
+    ASSERT_TRUE(WaitForRow(detect::kKeyStatePollerKey, " Attivo", nullptr, 0));
+    const std::string no = AskAndAnswer(IDNO);
+    EXPECT_EQ(no.rfind(std::string(detect::kKeyStatePollerKey) + "\n\nNessun file", 0), 0u);
+    EXPECT_EQ(no.find("Programma trovato"), std::string::npos) << no;
+    EXPECT_EQ(no.find(detect::kNoPollerFound), std::string::npos) << no;
+    EXPECT_EQ(Keys(), std::vector<std::string>{detect::kKeyStatePollerKey});
+
+    // The poller ends about when its pauses begin (after a second of counting).
+    TestKeylogger& spy = *keyloggers.back();
+    afterAnswer = [&] {
+        ::Sleep(1300);
+        spy.Installer().Terminate();
+    };
+    const std::string yes = AskAndAnswer(IDYES);
+    EXPECT_TRUE(EndsWith(yes, std::string("\n") + detect::kNoPollerFound) ||
+                yes.find("\nProgramma trovato: ") != std::string::npos)
+        << yes;
+    keyloggers.pop_back();
+    EveryoneEndsWhenAsked();
+}

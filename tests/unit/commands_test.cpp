@@ -39,6 +39,7 @@ public:
     }
     void Update(int index, const detect::Row& row) override { rows.at(index) = row; }
     void Clear() override { rows.clear(); }
+    void Remove(int index) override { rows.erase(rows.begin() + index); }
 };
 
 // Records what the command does, in order.

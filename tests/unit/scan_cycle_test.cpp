@@ -85,6 +85,7 @@ public:
         rows.at(static_cast<size_t>(index)) = row;
     }
     void Clear() override { rows.clear(); }
+    void Remove(int index) override { rows.erase(rows.begin() + index); }
     void BeginUpdate() override { ++updating; }
     void EndUpdate() override { --updating; }
     int updating = 0;
