@@ -43,16 +43,15 @@ TEST_P(EachKeylogger, IsListedCannotBeDisabledAndIsAllowedAndRemembered) {
     EXPECT_EQ(row.texts[3], "");
     EXPECT_EQ(Rows().size(), 1u);
 
-    // The box lists the trusted programs that reacted to the test keys: a poller wakes on
-    // its own clock, never for a key.
-    const std::string reactors = "Programmi che hanno reagito ai tasti di prova:\n";
-    const std::string expected = key == detect::kKeyStatePollerKey
-                                     ? reactors + "  (nessuno)"
-                                     : reactors + "  " + spy + " (pid " +
-                                           std::to_string(keyloggers.back()->Installer().Pid()) +
-                                           ")";
-    const std::string text = AskWhoIsBehind(key);
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected);
+    // The box lists the trusted programs that reacted to the test keys. (The poller's row asks
+    // first whether it may pause programs: tests/e2e/named_test.cpp.)
+    if (key != detect::kKeyStatePollerKey) {
+        const std::string expected = "Programmi che hanno reagito ai tasti di prova:\n  " + spy +
+                                     " (pid " +
+                                     std::to_string(keyloggers.back()->Installer().Pid()) + ")";
+        const std::string text = AskWhoIsBehind(key);
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected);
+    }
 
     ASSERT_TRUE(Select(key));
     PostClick(program->Control(IDC_DISABLE));
