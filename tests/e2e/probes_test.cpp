@@ -85,12 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, EachKeylogger,
                                            Case{"poll-all", detect::kKeyStatePollerKey},
                                            Case{"grab-keys", detect::kHotkeyGrabberKey}),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                             std::string name;
-                             for (const char* c = info.param.mode; *c; ++c) {
-                                 if (*c != '-')
-                                     name += *c;
-                             }
-                             return name;
+                             return TestNameOfMode(info.param.mode);
                          });
 
 TEST_F(KeyboardProbes, HarmlessReadersOfKeysAreNotListedEvenWithBothCoresBusy) {

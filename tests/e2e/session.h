@@ -63,6 +63,16 @@ inline bool SamePath(const std::string& a, const std::string& b) {
     return base::ToLowerAscii(a) == base::ToLowerAscii(b);
 }
 
+// A test's name for a mode of key_spy.exe: "low-level-hook" gives "lowlevelhook".
+inline std::string TestNameOfMode(const char* mode) {
+    std::string name;
+    for (const char* c = mode; *c; ++c) {
+        if (*c != '-')
+            name += *c;
+    }
+    return name;
+}
+
 class KeyloggerSession : public ::testing::Test {
 protected:
     // Plants a keylogger: a copy of a fixture DLL under `name`, `ageDays` old, hooked in by

@@ -154,4 +154,22 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
            written == bytes.size();
 }
 
+KeySpy::KeySpy(const std::string& mode) {
+    static int started = 0;
+    const std::string stopName = "snoopsweep-key-spy-" + std::to_string(::GetCurrentProcessId()) +
+                                 "-" + std::to_string(++started);
+    stop_.reset(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
+    const ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
+    if (!stop_ || !ready || !process_.Start(Program(), mode + " " + stopName))
+        return;
+    const HANDLE waits[] = {ready.get(), process_.Handle()};
+    ready_ = ::WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) == WAIT_OBJECT_0;
+}
+
+KeySpy::~KeySpy() {
+    if (stop_)
+        ::SetEvent(stop_.get());
+    process_.WaitForExit(); // and ended by its handle if it hangs
+}
+
 } // namespace testing_support

@@ -44,6 +44,25 @@ private:
 // The directory of the running test program, with its trailing backslash.
 std::string OwnDirectory();
 
+// key_spy.exe of the test's own folder (tests/e2e/fixture/key_spy.cpp) in `mode`, at work
+// until the object goes; ended by its handle if it does not stop when asked.
+class KeySpy {
+public:
+    explicit KeySpy(const std::string& mode);
+    ~KeySpy();
+    KeySpy(const KeySpy&) = delete;
+    KeySpy& operator=(const KeySpy&) = delete;
+
+    static std::string Program() { return OwnDirectory() + "key_spy.exe"; }
+    bool Ready() const { return ready_; }
+    uint32_t Pid() const { return process_.Pid(); }
+
+private:
+    ChildProcess process_;
+    ui::Handle stop_;
+    bool ready_ = false;
+};
+
 // A fresh folder under the temporary directory, removed with all it holds when the object goes.
 class ScratchFolder {
 public:

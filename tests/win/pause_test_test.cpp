@@ -19,36 +19,7 @@ namespace {
 using namespace testing_support;
 using detect::ThreadWakes;
 
-// key_spy.exe in `mode`, at work until the object goes.
-class Spy {
-public:
-    explicit Spy(const std::string& mode) {
-        static int started = 0;
-        const std::string stopName = "snoopsweep-pause-test-" +
-                                     std::to_string(::GetCurrentProcessId()) + "-" +
-                                     std::to_string(++started);
-        stop_.reset(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
-        const ui::Handle ready(::CreateEventA(nullptr, TRUE, FALSE, (stopName + "-ready").c_str()));
-        if (!stop_ || !ready || !process_.Start(Program(), mode + " " + stopName))
-            return;
-        const HANDLE waits[] = {ready.get(), process_.Handle()};
-        ready_ = ::WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) == WAIT_OBJECT_0;
-    }
-    ~Spy() {
-        if (stop_)
-            ::SetEvent(stop_.get());
-        process_.WaitForExit(); // and ended by its handle if it hangs
-    }
-
-    static std::string Program() { return OwnDirectory() + "key_spy.exe"; }
-    bool Ready() const { return ready_; }
-    uint32_t Pid() const { return process_.Pid(); }
-
-private:
-    ChildProcess process_;
-    ui::Handle stop_;
-    bool ready_ = false;
-};
+using Spy = testing_support::KeySpy;
 
 // The wakes of one program's threads, watched from the test's thread.
 class Watcher {
