@@ -76,13 +76,15 @@ if [ "${SNOOPSWEEP_SKIP_X86:-}" = 1 ]; then
     echo "** x86: ${count:-0} Windows tests and the package check built but not run, as asked"
     echo "** (SNOOPSWEEP_SKIP_X86=1)"
 elif runs_32bit; then
+    if emulated_32bit; then
+        echo "== x86: 32-bit programs run through qemu-i386 (binfmt_misc), about four times slower"
+    fi
     run_ctest "$build_root/win32"
 else
     failed=$((failed + 1))
-    echo "** x86: Wine cannot start 32-bit programs here, so the x86 tests cannot run. This kernel"
-    echo "** runs no 32-bit programs and tools/setup.sh could not make them run through qemu-user"
-    echo "** (see its output: it needs root or sudo, Debian's bookworm-backports suite and"
-    echo "** binfmt_misc). To test the x64 side alone, set SNOOPSWEEP_SKIP_X86=1."
+    echo "** x86: Wine cannot start 32-bit programs here, so the x86 tests cannot run, although"
+    echo "** tools/setup.sh found that this machine runs 32-bit programs. To test the x64 side"
+    echo "** alone, set SNOOPSWEEP_SKIP_X86=1."
 fi
 # A one-minute soak of each build: the program's handles, GDI and USER objects and memory
 # must not grow while "Analizza" is pressed every second.

@@ -3,7 +3,8 @@
 #   prepare_wine PREFIX   makes the prefix if needed (64-bit, runs 32-bit programs too)
 #   start_display         starts Xvfb unless DISPLAY works; sets DISPLAY and XVFB_PID
 #   runs_32bit            true when this machine runs 32-bit programs, and so Wine runs the
-#                         x86 build; false where the kernel's 32-bit emulation is off
+#                         x86 build: natively or through qemu-i386 (tools/setup.sh)
+#   emulated_32bit        true when 32-bit programs run through qemu-i386 (binfmt_misc)
 
 # `wine` and `wineboot` through the loader this machine can run (tools/wine-bin/wine).
 PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-bin:$PATH"
@@ -63,4 +64,8 @@ windows_path() {
 
 runs_32bit() {
     /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+emulated_32bit() {
+    [ "$(head -n 1 /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null)" = enabled ]
 }
