@@ -47,11 +47,58 @@ std::string PathKey(const std::string& path) {
     return key;
 }
 
-std::string FileNameKey(const std::string& path) {
-    return base::FileNameOf(PathKey(path));
+// A file name in the form both sides compare: lower-case ASCII, cut where Linux cuts a
+// thread's name (15 bytes).
+std::string NameKey(const std::string& name) {
+    return base::ToLowerAscii(name.substr(0, 15));
+}
+
+// The last part of a Linux path.
+std::string LinuxFileName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A program as the command line names it, in Windows form: a Linux path from the root is on
+// drive Z:; a relative one, as a shell was given it, has none (empty).
+std::string WindowsForm(const std::string& program) {
+    if (program.empty() || program[0] != '/')
+        return program.size() > 1 && (program[1] == ':' || program[0] == '\\') ? PathKey(program)
+                                                                               : std::string();
+    std::string path = "z:" + program;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return PathKey(path);
+}
+
+bool IsWineLoader(const std::string& path) {
+    const std::string name = LinuxFileName(path);
+    return name == "wine" || name == "wine64" || name == "wine-preloader" ||
+           name == "wine64-preloader";
 }
 
 } // namespace
+
+std::string ProgramOf(const std::string& commandLine) {
+    // The first three arguments are all it takes.
+    std::vector<std::string> arguments;
+    for (size_t at = 0; at < commandLine.size() && arguments.size() < 3;) {
+        size_t end = commandLine.find('\0', at);
+        if (end == std::string::npos)
+            end = commandLine.size();
+        arguments.push_back(commandLine.substr(at, end - at));
+        at = end + 1;
+    }
+    arguments.resize(3);
+    size_t program = 0;
+    if (LinuxFileName(arguments[0]).compare(0, 5, "qemu-") == 0 || IsWineLoader(arguments[1])) {
+        program = 1;
+        if (IsWineLoader(arguments[1]))
+            program = 2;
+    }
+    return arguments[program];
+}
+
+namespace {} // namespace
 
 std::optional<uint64_t> WriteCalls(const std::string& io) {
     static const std::string kField = "syscw:";
@@ -108,8 +155,21 @@ WineProcessMap::Known WineProcessMap::ReadProcess(uint32_t pid) {
     known.ours =
         PrefixFolder(EnvironmentValue(environment, "WINEPREFIX").value_or("")) == ownPrefix_;
     std::string commandLine;
-    if (known.ours && proc_.Read(ProcPath(pid, "cmdline"), commandLine))
-        known.program = commandLine.substr(0, commandLine.find('\0'));
+    if (!known.ours || !proc_.Read(ProcPath(pid, "cmdline"), commandLine))
+        return known;
+    const std::string program = ProgramOf(commandLine);
+    known.emulated = program != commandLine.substr(0, commandLine.find('\0'));
+    known.path = WindowsForm(program);
+    // Wine names a process's main thread after its program file, also where the command
+    // line is the emulator's and names the program as a shell was given it.
+    std::string thread;
+    if (proc_.Read(ProcPath(pid, "comm"), thread)) {
+        while (!thread.empty() && (thread.back() == '\n' || thread.back() == '\0'))
+            thread.pop_back();
+        known.name = NameKey(thread);
+    }
+    if (known.name.empty())
+        known.name = NameKey(LinuxFileName(base::FileNameOf(program)));
     return known;
 }
 
@@ -141,19 +201,22 @@ void WineProcessMap::Refresh(const std::vector<WindowsProcess>& processes) {
     pids_.clear();
     std::set<uint32_t> taken;
     // The full paths first; what is left over, by file name.
-    for (std::string (*key)(const std::string&) : {PathKey, FileNameKey}) {
+    for (bool byPath : {true, false}) {
         std::map<std::string, std::pair<std::vector<const WindowsProcess*>, std::vector<uint32_t>>>
             groups;
         for (const WindowsProcess* process : windows) {
             if (!pids_.count(process->id))
-                groups[key(process->imagePath)].first.push_back(process);
+                groups[byPath ? PathKey(process->imagePath)
+                              : NameKey(base::FileNameOf(PathKey(process->imagePath)))]
+                    .first.push_back(process);
         }
-        for (const auto& entry : known_) {
-            if (!entry.second.ours || entry.second.program.empty() || taken.count(entry.first))
+        for (const auto& [pid, linux] : known_) {
+            const std::string& key = byPath ? linux.path : linux.name;
+            if (!linux.ours || key.empty() || taken.count(pid))
                 continue;
-            const auto group = groups.find(key(entry.second.program));
+            const auto group = groups.find(key);
             if (group != groups.end())
-                group->second.second.push_back(entry.first);
+                group->second.second.push_back(pid);
         }
         for (const auto& group : groups)
             Pair(group.second.first, group.second.second, taken);
@@ -167,8 +230,12 @@ void WineProcessMap::Pair(const std::vector<const WindowsProcess*>& windows,
     // One of each needs no thread count.
     std::vector<size_t> threads(pids.size(), 0);
     if (windows.size() > 1 || pids.size() > 1) {
-        for (size_t i = 0; i < pids.size(); ++i)
+        for (size_t i = 0; i < pids.size(); ++i) {
             threads[i] = proc_.Numbers(ProcPath(pids[i], "task")).size();
+            // The emulator runs a thread of its own beside the program's.
+            if (known_[pids[i]].emulated && threads[i] > 0)
+                --threads[i];
+        }
     }
     for (bool sameThreads : {true, false}) {
         for (const WindowsProcess* process : windows) {

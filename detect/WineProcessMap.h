@@ -53,15 +53,25 @@ std::optional<uint64_t> ReadWakes(ProcFiles& proc, uint32_t pid, uint32_t tid);
 void AppendThreadWakes(ProcFiles& proc, uint32_t process, uint32_t pid,
                        std::vector<ThreadWakes>& threads);
 
+// The program a Linux command line (/proc's cmdline) runs: argv[0], as a Wine process shows its
+// Windows program; or, for a process run through an emulator or a binfmt_misc interpreter
+// (argv[0]'s file name starts with "qemu-", or argv[1] is Wine's loader), the argument after
+// the emulator and the loader: "/usr/bin/qemu-i386 /usr/lib/wine/wine C:\x\prog.exe" runs
+// C:\x\prog.exe. Empty when there is none.
+std::string ProgramOf(const std::string& commandLine);
+
 // Which Linux process each Windows process is. A Linux process is a Windows process when
-// argv[0] of its command line is that process's program file (letter case aside; a 32-bit
-// program of the system folder shows it as system32, where Windows names syswow64) and its
-// WINEPREFIX is the program's own: several Wine prefixes may run at once, each with its own
-// processes and process ids. Among processes of one program file, the thread counts tell
-// which is which, and the rest pair up in ascending id order. Left over after that, a Linux
-// process whose argv[0] names the same file name pairs up with a Windows process (Wine's
-// start.exe shows only "start.exe"). A start.exe that started a program names it only in a
-// later argument and is never taken for it.
+// the program of its command line (ProgramOf) is that process's program file (letter case
+// aside; a 32-bit program of the system folder shows it as system32, where Windows names
+// syswow64; a Linux path from the root is on drive Z:) and its WINEPREFIX is the program's
+// own: several Wine prefixes may run at once, each with its own processes and process ids.
+// Among processes of one program file, the thread counts tell which is which (an emulator
+// runs one thread of its own beside the program's), and the rest pair up in ascending id
+// order. Left over after that, a Linux process pairs up by file name: the name Wine gives its
+// main thread (/proc's comm, the program's file name cut to 15 bytes), or else its program's.
+// That takes a program started from a shell under the emulator, whose command line names it
+// as typed ("spia.exe"); a start.exe that started a program, and names it only in a later
+// argument, is start.exe and never taken for it.
 //
 // What a Linux process's command line and environment say is remembered while its pid is
 // listed, once two refreshes in a row read the same: a Wine process reads as its parent
@@ -88,11 +98,14 @@ private:
     // What a Linux process's files said.
     struct Known {
         bool readable = false;
-        bool ours = false;   // of the program's own prefix
-        std::string program; // argv[0], when ours
+        bool ours = false;     // of the program's own prefix
+        bool emulated = false; // run through an emulator (ProgramOf skipped it)
+        std::string path;      // its program in Windows form (PathKey), when ours and known
+        std::string name;      // its program's file name (NameKey), when ours
         bool settled = false;
         bool operator==(const Known& other) const {
-            return readable == other.readable && ours == other.ours && program == other.program;
+            return readable == other.readable && ours == other.ours && emulated == other.emulated &&
+                   path == other.path && name == other.name;
         }
     };
 

@@ -121,6 +121,49 @@ TEST(WineProcessMap, FindsTheOwnPrefixsProcessesByProgramThenThreads) {
     EXPECT_EQ(map.Pids().at(0x34), 220u);
 }
 
+TEST(WineProcessMap, ReadsTheProgramPastAnEmulatorAndWinesLoader) {
+    using detect::ProgramOf;
+    EXPECT_EQ(ProgramOf(Fields({"Z:\\a.exe", "-x"})), "Z:\\a.exe");
+    EXPECT_EQ(ProgramOf(Fields({"/usr/bin/qemu-i386", "/usr/lib/wine/wine", "C:\\b.exe", "1"})),
+              "C:\\b.exe");
+    EXPECT_EQ(ProgramOf(Fields({"/usr/bin/qemu-i386-static", "C:\\c.exe"})), "C:\\c.exe");
+    // An interpreter of binfmt_misc by another name, with the loader after it.
+    EXPECT_EQ(ProgramOf(Fields(
+                  {"/usr/libexec/i386-binfmt-P", "/opt/wine/bin/wine-preloader", "C:\\d.exe"})),
+              "C:\\d.exe");
+    EXPECT_EQ(ProgramOf(Fields({"/usr/bin/qemu-i386"})), "");
+    EXPECT_EQ(ProgramOf(""), "");
+    EXPECT_EQ(ProgramOf(std::string("qemu-i386\0wine64", 16)), "");
+
+    // Under the emulator: a 32-bit system program, started by Wine; a program typed in a shell
+    // (`wine spia.exe`), named as typed; beside it the start.exe that a shell's `wine` left to
+    // start a 64-bit program, named the same; and that 64-bit program. The emulator adds a
+    // thread of its own to each.
+    FakeProc proc;
+    proc.Process(500, {"/usr/bin/qemu-i386", "/usr/lib/wine/wine", kNotepad}, kOwn, 3);
+    proc.Process(505, {"/usr/bin/qemu-i386", "/usr/lib/wine/wine", kNotepad}, kOwn, 2);
+    proc.Process(510, {"/usr/bin/qemu-i386", "/usr/lib/wine/wine", "spia.exe", "raw-input"}, kOwn,
+                 2);
+    proc.files["/proc/510/comm"] = "start.exe\n";
+    proc.Process(520, {"/usr/bin/qemu-i386", "/usr/lib/wine/wine", "spia.exe", "raw-input"}, kOwn,
+                 2);
+    proc.files["/proc/520/comm"] = "spia.exe\n";
+    proc.Process(530, {"Z:\\tmp\\m64\\spia.exe", "raw-input"}, kOwn);
+    proc.Process(540, {"/usr/bin/qemu-i386", "/usr/lib/wine/wine", "/opt/a-long-program-name.exe"},
+                 kOwn, 2);
+    proc.files["/proc/540/comm"] = "a-long-program-\n";
+    proc.Process(550, {"/usr/bin/qemu-i386", "/bin/sh", "-c", "wine notepad.exe"}, kOwn);
+    detect::WineProcessMap map(proc, kOwn);
+    map.Refresh({{0x10, "C:\\windows\\syswow64\\notepad.exe", 1},
+                 {0x14, "C:\\windows\\syswow64\\notepad.exe", 2},
+                 {0x18, "Z:\\tmp\\m32\\spia.exe", 1},
+                 {0x1C, "C:\\windows\\syswow64\\start.exe", 1},
+                 {0x20, "Z:\\tmp\\m64\\spia.exe", 1},
+                 {0x24, "Z:\\opt\\A-Long-Program-Name.exe", 1}});
+    EXPECT_EQ(map.Pids(),
+              (Pids{{0x10, 505}, {0x14, 500}, {0x18, 520}, {0x1C, 510}, {0x20, 530}, {0x24, 540}}));
+}
+
 TEST(WineProcessMap, TheDefaultPrefixHasNoWinePrefix) {
     FakeProc proc;
     proc.Process(100, {"C:\\x.exe"}, kOther);
@@ -140,7 +183,7 @@ TEST(WineProcessMap, RemembersWhatTwoRefreshesAgreeOnWhileThePidIsListed) {
     detect::WineProcessMap map(proc, kOwn);
     map.Refresh(windows);
     EXPECT_EQ(map.Pids(), (Pids{{0x30, 230}}));
-    EXPECT_EQ(proc.reads, 5); // two of each of ours, the environment of the other
+    EXPECT_EQ(proc.reads, 7); // three of each of ours, the environment of the other
 
     proc.Process(500, {"Z:\\spy\\child.exe"}, kOwn);
     map.Refresh(windows);
