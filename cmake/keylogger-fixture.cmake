@@ -31,6 +31,14 @@ foreach(program hook_installer key_reader key_spy)
     list(APPEND KEYLOGGER_FIXTURE_TARGETS ${program})
 endforeach()
 
+# key_spy_ms.exe: key_spy.exe with the version resource of kbhook_ms.dll, a program whose
+# vendor the trust rules pass.
+add_executable(key_spy_ms tests/e2e/fixture/key_spy.cpp tests/e2e/fixture/kbhook_ms.rc)
+target_include_directories(key_spy_ms PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(key_spy_ms PRIVATE -s)
+set_target_properties(key_spy_ms PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${WIN_TEST_DIR})
+list(APPEND KEYLOGGER_FIXTURE_TARGETS key_spy_ms)
+
 add_custom_target(keylogger_fixture)
 add_dependencies(keylogger_fixture ${KEYLOGGER_FIXTURE_TARGETS})
 

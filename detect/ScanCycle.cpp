@@ -174,30 +174,23 @@ std::vector<Holder> ScanCycle::TrustedHolders(const std::string& kind) {
     return trusted;
 }
 
-bool ScanCycle::Trusted(const std::string& path, const VendorNames& names) {
-    return Trusted(map_, references_, path, names, platform_.CreationTime(path));
+bool ScanCycle::Trusted(const std::string& path, const VendorNames& names) const {
+    return ProgramTrusted(map_, path, names);
 }
 
-bool ScanCycle::Trusted(const TrustMap& map, const std::optional<int64_t> (&references)[3],
-                        const std::string& path, const VendorNames& names,
-                        const std::optional<int64_t>& created) {
-    return map.Contains(base::ToLowerAscii(base::FileNameOf(path))) || NamesMicrosoft(names) ||
-           NearAnyReference(created, references);
+bool ScanCycle::ProgramTrusted(const TrustMap& map, const std::string& path,
+                               const VendorNames& names) {
+    // A program's file time is no reason to trust it: on a system installed the day a
+    // keylogger came, everything is near the system's libraries, and any program can set its
+    // own times.
+    return map.Contains(base::ToLowerAscii(base::FileNameOf(path))) || NamesMicrosoft(names);
 }
 
 std::function<bool(const std::string&)> ScanCycle::TrustRulesForAnotherThread() const {
-    struct Copy {
-        TrustMap map;
-        std::optional<int64_t> references[3];
-    };
-    auto copy = std::make_shared<Copy>();
-    copy->map = map_;
-    for (int i = 0; i < 3; ++i)
-        copy->references[i] = references_[i];
+    auto map = std::make_shared<TrustMap>(map_);
     ScanPlatform* platform = &platform_;
-    return [copy, platform](const std::string& path) {
-        return Trusted(copy->map, copy->references, path, platform->Vendor(path),
-                       platform->CreationTime(path));
+    return [map, platform](const std::string& path) {
+        return ProgramTrusted(*map, path, platform->Vendor(path));
     };
 }
 

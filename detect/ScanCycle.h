@@ -1,8 +1,9 @@
 // The detector: once a tick it looks at the modules loaded in the program's own process and
 // lists every one that is not a known system library, not from a "microsoft" vendor and not
 // created within 13 hours of the system's core libraries; with the keyboard probes, it also
-// lists the keyloggers that they find. Portable: the system is reached through ScanPlatform
-// (and ProbePlatform), the rows through ThreatList.
+// lists the keyloggers that they find, and the programs behind them unless their name or vendor
+// is trusted (a program's creation time makes no difference). Portable: the system is reached
+// through ScanPlatform (and ProbePlatform), the rows through ThreatList.
 #pragma once
 
 #include "detect/KeyRounds.h"
@@ -78,7 +79,7 @@ public:
     // their own.
     std::vector<Holder> TrustedHolders(const std::string& kind);
     // The trust rules of a program's file as they stand now, with what they read copied, for
-    // another thread: the platform's Vendor and CreationTime are called there.
+    // another thread: the platform's Vendor is called there.
     std::function<bool(const std::string&)> TrustRulesForAnotherThread() const;
     // "Analizza": empties the list, shows the remembered entries and runs a tick at once.
     void Analyse();
@@ -97,11 +98,11 @@ private:
     void ListFindings();
     // Lists a finding of the probes, or marks its row active.
     void ListFinding(const std::string& key, const VendorNames& names);
-    // The trust rules of a module, for a program's file.
-    bool Trusted(const std::string& path, const VendorNames& names);
-    static bool Trusted(const TrustMap& map, const std::optional<int64_t> (&references)[3],
-                        const std::string& path, const VendorNames& names,
-                        const std::optional<int64_t>& created);
+    // The trust rules of a program named by the rounds or the pause test: those of a module
+    // but for its creation time.
+    bool Trusted(const std::string& path, const VendorNames& names) const;
+    static bool ProgramTrusted(const TrustMap& map, const std::string& path,
+                               const VendorNames& names);
     // Marks the row of a loaded module or a present finding active, with its verdict.
     void MarkActive(int row, const std::string& path, const VendorNames& names);
 

@@ -54,8 +54,13 @@ public:
     // Starts key_spy.exe in `mode` (see tests/e2e/fixture/key_spy.cpp) and waits until it is
     // at work, as Install does; or `program`, a copy of it (CopySpy), given by its full path.
     bool StartSpy(const std::string& mode, const std::string& program = std::string());
-    // Copies key_spy.exe to the full path `copy`; `copy`, or empty when that failed.
-    std::string CopySpy(const std::string& copy) const;
+    // Starts `program`, a copy of key_spy.exe on drive Z:, in `mode` as a user would from a
+    // Linux shell: `wine spia.exe MODE ...` in its folder. Waits as StartSpy does; the
+    // program's own process is then Installer().
+    bool StartSpyFromShell(const std::string& mode, const std::string& program);
+    // Copies key_spy.exe (or `fixture`, e.g. key_spy_ms.exe, whose vendor is trusted) to the
+    // full path `copy`; `copy`, or empty when that failed.
+    std::string CopySpy(const std::string& copy, const std::string& fixture = "key_spy.exe") const;
     // Tells the installer to unhook and end, and waits for it; ends it if it hangs. True
     // when it ended by itself with exit code 0, or when no hook was installed.
     bool Remove();
@@ -66,9 +71,9 @@ public:
     ChildProcess& Installer() noexcept { return installer_; }
 
 private:
-    // `program` is a full path.
+    // `program` is a full path. With `fromShell`, it is started by a Linux shell.
     bool Start(const std::string& program, const std::string& arguments,
-               const std::string& trailing = std::string());
+               const std::string& trailing = std::string(), bool fromShell = false);
 
     std::string fixtures_;
     ChildProcess installer_;

@@ -49,7 +49,10 @@ class EachKind : public NamedFindings, public ::testing::WithParamInterface<Case
 
 TEST_P(EachKind, IsNamedByItsProgramAndNothingElseIsListed) {
     StartBystanders();
-    const std::string spy = StartSpyAt(GetParam().mode, GetParam().mode);
+    // Put on the system minutes after it was installed, and started from a shell.
+    const std::string spy =
+        StartSpyAt(GetParam().mode, GetParam().mode, Kernel32Time() + 5 * 60 * kTicksPerSecond,
+                   OwnDirectory(), "key_spy.exe", true);
     const std::string key = detect::NamedKey(spy, GetParam().kind);
     Launch();
     RemoteRow row;

@@ -32,8 +32,9 @@ class EachKeylogger : public KeyboardProbes, public ::testing::WithParamInterfac
 
 TEST_P(EachKeylogger, IsListedCannotBeDisabledAndIsAllowedAndRemembered) {
     const std::string key = GetParam().key;
-    // A program dated with the system: named, it is trusted, and the kind alone is listed.
-    const std::string spy = StartSpyAt(GetParam().mode, "trusted", Kernel32Time());
+    // A program of a "microsoft" vendor: named, it is trusted, and the kind alone is listed.
+    const std::string spy =
+        StartSpyAt(GetParam().mode, "trusted", 0, OwnDirectory(), "key_spy_ms.exe");
     Launch();
     RemoteRow row;
     ASSERT_TRUE(WaitForRow(key, " Attivo", &row, 0)) << "not found";

@@ -89,18 +89,21 @@ protected:
         EXPECT_TRUE(keyloggers.back()->Install(path)) << path;
     }
 
-    // Starts a program that reads keys without a DLL: key_spy.exe in `mode`, copied to
-    // <spies>\<folder>\spia.exe and dated at `ticks` (40 days back when 0; the time of the
-    // system's libraries makes it trusted). Returns the copy's path.
+    // Starts a program that reads keys without a DLL: `fixture` (key_spy.exe) in `mode`, copied
+    // to <spies>\<folder>\spia.exe and dated at `ticks` (40 days back when 0), started by the
+    // test or, `fromShell`, as a user types it in a Linux shell. Returns the copy's path.
     std::string StartSpyAt(const std::string& mode, const std::string& folder, ULONGLONG ticks = 0,
-                           const std::string& fixtures = OwnDirectory()) {
+                           const std::string& fixtures = OwnDirectory(),
+                           const std::string& fixture = "key_spy.exe", bool fromShell = false) {
         const std::string directory = spies.Path() + folder;
         ::CreateDirectoryA(directory.c_str(), nullptr);
         keyloggers.push_back(std::make_unique<TestKeylogger>(fixtures));
-        const std::string path = keyloggers.back()->CopySpy(directory + "\\spia.exe");
+        const std::string path = keyloggers.back()->CopySpy(directory + "\\spia.exe", fixture);
         EXPECT_FALSE(path.empty()) << directory;
         EXPECT_TRUE(ticks ? SetFileTimeTo(path, ticks) : AgeFile(path, 40)) << path;
-        EXPECT_TRUE(keyloggers.back()->StartSpy(mode, path)) << mode;
+        EXPECT_TRUE(fromShell ? keyloggers.back()->StartSpyFromShell(mode, path)
+                              : keyloggers.back()->StartSpy(mode, path))
+            << mode;
         return path;
     }
 

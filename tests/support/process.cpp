@@ -43,6 +43,13 @@ bool ChildProcess::Start(const std::string& executable, const std::string& argum
     return true;
 }
 
+bool ChildProcess::Adopt(DWORD pid) {
+    process_.reset(::OpenProcess(
+        PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    pid_ = process_ ? pid : 0;
+    return pid_ != 0;
+}
+
 bool ChildProcess::Running() const {
     return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }

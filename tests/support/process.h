@@ -29,6 +29,8 @@ public:
 
     bool Start(const std::string& executable, const std::string& arguments = std::string(),
                const std::string& workingDirectory = std::string());
+    // Takes on, by its id, a process that this test started some other way (from a shell).
+    bool Adopt(DWORD pid);
     DWORD Pid() const noexcept { return pid_; }
     HANDLE Handle() const noexcept { return process_.get(); }
     bool Running() const;

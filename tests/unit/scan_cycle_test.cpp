@@ -448,7 +448,8 @@ TEST_F(Scan, NamedProgramsGetRowsOfTheirOwnUnlessTrustedAndTheKindAloneStaysOnly
     ScanCycle withRounds(map, list, system, &probes, &rounds);
     withRounds.ResetFlags();
     withRounds.ResetTickCounter();
-    system.times[hooks.images[0]] = kSystemTime - 40 * kDay;
+    // The spy came minutes after the system was installed: its time trusts nobody.
+    system.times[hooks.images[0]] = kSystemTime + 300;
     system.times[hooks.images[1]] = kSystemTime - 40 * kDay;
     system.vendors[hooks.images[0]] = {"Spy Soft", "Spia"};
     // A kind-alone verdict from before says nothing of the programs named now.
