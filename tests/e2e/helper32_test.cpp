@@ -122,8 +122,9 @@ TEST_F(Helper32, WithoutTheHelperTheProgramGoesOnWithItsOwnBitness) {
 
 // Keyloggers of 32 bits without a DLL, and a 32-bit process in the box of who is behind a row.
 TEST_F(Helper32, TheProbesAndTheBoxReachThe32BitSide) {
-    keyloggers.push_back(std::make_unique<TestKeylogger>(X86Fixtures()));
-    ASSERT_TRUE(keyloggers.back()->StartSpy("low-level-hook"));
+    // Named by its program across bitnesses.
+    const std::string spyKey = detect::NamedKey(
+        StartSpyAt("low-level-hook", "spy32", 0, X86Fixtures()), detect::kLowLevelHookKey);
     const std::string hook32 = PlantHook32("spy32.dll");
     // A 32-bit program that reads keys takes the DLL in.
     ChildProcess reader;
@@ -135,7 +136,7 @@ TEST_F(Helper32, TheProbesAndTheBoxReachThe32BitSide) {
     }));
     Launch();
     RemoteRow row;
-    ASSERT_TRUE(WaitForRow(detect::kLowLevelHookKey, " Attivo", nullptr));
+    ASSERT_TRUE(WaitForRow(spyKey, " Attivo", nullptr, 0));
     ASSERT_TRUE(WaitForRow(hook32, " Attivo", &row));
     const auto rows = Rows();
     for (size_t i = 0; i < rows.size(); ++i) {
