@@ -89,16 +89,10 @@ std::string ProgramOf(const std::string& commandLine) {
         at = end + 1;
     }
     arguments.resize(3);
-    size_t program = 0;
-    if (LinuxFileName(arguments[0]).compare(0, 5, "qemu-") == 0 || IsWineLoader(arguments[1])) {
-        program = 1;
-        if (IsWineLoader(arguments[1]))
-            program = 2;
-    }
-    return arguments[program];
+    if (IsWineLoader(arguments[1]))
+        return arguments[2];
+    return LinuxFileName(arguments[0]).compare(0, 5, "qemu-") == 0 ? arguments[1] : arguments[0];
 }
-
-namespace {} // namespace
 
 std::optional<uint64_t> WriteCalls(const std::string& io) {
     static const std::string kField = "syscw:";
