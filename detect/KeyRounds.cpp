@@ -53,6 +53,21 @@ std::vector<int> RoundPattern(uint32_t seed) {
     return pattern;
 }
 
+std::vector<bool> BaitWindows(const std::vector<int>& pattern, uint32_t seed) {
+    std::vector<size_t> places[2]; // the keyed windows on even places, and on odd ones
+    for (size_t window = 0; window < pattern.size(); ++window) {
+        if (pattern[window] != 0)
+            places[window % 2].push_back(window);
+    }
+    std::vector<bool> bait(pattern.size(), false);
+    uint32_t state = seed;
+    for (const std::vector<size_t>& keyed : places) {
+        if (!keyed.empty())
+            bait[keyed[NextRandom(state) % keyed.size()]] = true;
+    }
+    return bait;
+}
+
 std::vector<ThreadWakes> PickReacting(const std::vector<int>& keys,
                                       const std::vector<std::vector<ThreadWakes>>& snapshots,
                                       unsigned counterBits) {
@@ -129,7 +144,7 @@ bool IsHookThread(int risesInside, int events) {
 
 void KeyRounds::Hold(bool held) {
     held_ = held;
-    if (held && phase_ != Phase::Idle)
+    if (held && underWay_)
         Abort();
 }
 
@@ -147,7 +162,7 @@ void KeyRounds::Step(bool active, const std::vector<std::string>& kindFindings) 
     if (held_)
         return;
     if (!active) {
-        if (phase_ != Phase::Idle)
+        if (underWay_)
             Abort();
         wasActive_ = false;
         return;
@@ -156,45 +171,68 @@ void KeyRounds::Step(bool active, const std::vector<std::string>& kindFindings) 
         wasActive_ = true;
         untilNext_ = std::min(untilNext_, kFirstRoundSteps);
     }
-    if (phase_ != Phase::Idle) {
+    // Noticed during a round too: a kind that the probes agree on by its end is weighed by it.
+    Notice(kindFindings);
+    if (underWay_) {
         Carry();
         return;
     }
 
-    Notice(kindFindings);
+    // Once a second is soon enough, and cheaper: the list of processes is not free.
+    if (++sinceRound_ % kLookEverySteps == 0)
+        LookForNewPrograms();
     if (--untilNext_ > 0)
         return;
     untilNext_ = kRoundEverySteps;
-    // A grabber found since the last F11 round is baited at once: that round's threads are
-    // the ones F11 wakes.
-    if (baitWanted_ && keysRoundDone_ && !Weighed(kHotkeyGrabberKey)) {
-        if (const std::optional<int> bait = platform_.BaitKey()) {
-            StartRound(Phase::Bait, *bait);
-            return;
-        }
-    }
-    StartRound(Phase::Keys, kF11);
+    StartRound();
 }
 
 void KeyRounds::Notice(const std::vector<std::string>& kindFindings) {
     // A kind found whose holders are not all named brings the next round nearer, once per
-    // finding.
+    // finding; the round under way, if any, looks for them already.
     for (const char* kind : {kLowLevelHookKey, kHotkeyGrabberKey}) {
         if (std::find(kindFindings.begin(), kindFindings.end(), kind) == kindFindings.end()) {
             found_.erase(kind);
             continue;
         }
-        if (found_.try_emplace(kind, Found{platform_.NowMs(), false}).second && !AllNamed(kind))
+        if (found_.try_emplace(kind, Found{platform_.NowMs(), false}).second && !AllNamed(kind) &&
+            !underWay_)
             untilNext_ = std::min(untilNext_, kSoonerSteps);
     }
-    baitWanted_ = found_.count(kHotkeyGrabberKey) != 0;
 }
 
-void KeyRounds::StartRound(Phase phase, int key) {
+void KeyRounds::LookForNewPrograms() {
+    const std::vector<uint32_t> running = platform_.Processes();
+    bool started = false;
+    if (known_) {
+        for (uint32_t process : running) {
+            if (!known_->count(process) &&
+                std::find(skipped_.begin(), skipped_.end(), process) == skipped_.end())
+                started = true;
+        }
+    }
+    known_.emplace(running.begin(), running.end());
+    // Counted from this step on, which the caller counts down next.
+    if (started)
+        untilNext_ =
+            std::min(untilNext_, std::max(kNewProgramSteps, kNewProgramGapSteps - sinceRound_) + 1);
+}
+
+void KeyRounds::StartRound() {
     counters_.Refresh(skipped_);
-    phase_ = phase;
-    key_ = key;
-    pattern_ = RoundPattern(static_cast<uint32_t>(platform_.NowMs()) * 2654435761u + ++rounds_);
+    underWay_ = true;
+    const uint32_t seed = static_cast<uint32_t>(platform_.NowMs()) * 2654435761u + ++rounds_;
+    pattern_ = RoundPattern(seed);
+    windowKeys_.assign(pattern_.size(), kF11);
+    // While a third of the keyboard is held, two keyed windows bait its holder.
+    bait_ = platform_.BaitKey();
+    if (bait_) {
+        const std::vector<bool> bait = BaitWindows(pattern_, seed ^ 0x5BD1E995u);
+        for (size_t window = 0; window < pattern_.size(); ++window) {
+            if (bait[window])
+                windowKeys_[window] = *bait_;
+        }
+    }
     snapshots_.clear();
     snapshots_.push_back(counters_.Snapshot());
     windowStart_ = platform_.NowMs();
@@ -206,9 +244,15 @@ void KeyRounds::StartRound(Phase phase, int key) {
 bool KeyRounds::InjectWindowKey() {
     // One key per step at the window's start: each is taken in on its own, rather than in a
     // batch that a busy reader would handle in one wake-up.
-    if (subStep_ >= pattern_[snapshots_.size() - 1])
+    const size_t window = snapshots_.size() - 1;
+    if (subStep_ >= pattern_[window])
         return true;
-    return platform_.InjectRoundKey(key_);
+    const int key = windowKeys_[window];
+    // A key the probes wait to press takes the place of an F11: it wakes hooks and sinks the
+    // same, and no grabber (a polled key is never one that another program holds).
+    if (key == kF11 && waiting_ && waiting_->PressWaitingKey())
+        return true;
+    return platform_.InjectRoundKey(key);
 }
 
 void KeyRounds::Carry() {
@@ -232,18 +276,38 @@ void KeyRounds::Carry() {
             Abort();
         return;
     }
-    if (phase_ == Phase::Keys)
-        EndKeys();
-    else
-        EndBait();
+    EndRound();
 }
 
-void KeyRounds::EndKeys() {
-    phase_ = Phase::Idle;
-    const std::vector<ThreadWakes> picked =
-        PickReacting(pattern_, snapshots_, counters_.CounterBits());
-    keyThreads_ = picked;
-    keysRoundDone_ = true;
+void KeyRounds::EndRound() {
+    underWay_ = false;
+    sinceRound_ = 0;
+    ++decided_;
+    const unsigned bits = counters_.CounterBits();
+    // Hooks and sinks wake for every key, the bait too.
+    const std::vector<ThreadWakes> picked = PickReacting(pattern_, snapshots_, bits);
+    // A grabber wakes for the bait alone: to it the F11 windows are as quiet as the others.
+    std::vector<uint32_t> grabbers;
+    if (bait_) {
+        std::vector<int> baitKeys(pattern_.size(), 0);
+        for (size_t window = 0; window < pattern_.size(); ++window) {
+            if (windowKeys_[window] == *bait_)
+                baitKeys[window] = pattern_[window];
+        }
+        std::set<ThreadId> byEveryKey;
+        for (const ThreadWakes& thread : picked)
+            byEveryKey.insert(IdOf(thread));
+        for (const ThreadWakes& thread : PickReacting(baitKeys, snapshots_, bits)) {
+            if (!byEveryKey.count(IdOf(thread)))
+                grabbers.push_back(thread.process);
+        }
+    }
+    Name(kHotkeyGrabberKey, grabbers);
+    // A poller named by the pause test stays named while it runs.
+    Name(kKeyStatePollerKey, {});
+    if (const auto found = found_.find(kHotkeyGrabberKey); found != found_.end())
+        found->second.weighed = true;
+
     std::vector<uint32_t> hooks, sinks;
     if (!picked.empty()) {
         const std::optional<BracketCounts> bracket =
@@ -259,39 +323,14 @@ void KeyRounds::EndKeys() {
     }
     Name(kLowLevelHookKey, hooks);
     Name(kRawInputSinkKind, sinks);
-    // A poller named by the pause test stays named while it runs.
-    Name(kKeyStatePollerKey, {});
     if (const auto found = found_.find(kLowLevelHookKey); found != found_.end())
-        found->second.weighed = true;
-
-    if (baitWanted_) {
-        if (const std::optional<int> bait = platform_.BaitKey())
-            StartRound(Phase::Bait, *bait);
-        else
-            found_[kHotkeyGrabberKey].weighed = true; // nobody to bait after all
-    }
-}
-
-void KeyRounds::EndBait() {
-    phase_ = Phase::Idle;
-    std::set<ThreadId> byKeys;
-    for (const ThreadWakes& thread : keyThreads_)
-        byKeys.insert(IdOf(thread));
-    // Hooks and sinks wake for the bait too: only a thread that F11 left alone holds it.
-    std::vector<uint32_t> grabbers;
-    for (const ThreadWakes& thread : PickReacting(pattern_, snapshots_, counters_.CounterBits())) {
-        if (!byKeys.count(IdOf(thread)))
-            grabbers.push_back(thread.process);
-    }
-    Name(kHotkeyGrabberKey, grabbers);
-    if (const auto found = found_.find(kHotkeyGrabberKey); found != found_.end())
         found->second.weighed = true;
 }
 
 void KeyRounds::Abort() {
-    phase_ = Phase::Idle;
+    underWay_ = false;
     snapshots_.clear();
-    untilNext_ = kFirstRoundSteps;
+    untilNext_ = kRetrySteps;
 }
 
 void KeyRounds::Name(const std::string& kind, const std::vector<uint32_t>& processes) {

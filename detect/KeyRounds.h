@@ -3,17 +3,21 @@
 // every thread of the other programs wakes. A low-level hook's thread is woken by each key
 // event, a raw-input sink's by each WM_INPUT, a hotkey grabber's by each WM_HOTKEY of its
 // key; a thread whose count rises with the keys and stays flat in the quiet windows is one of
-// them. A hook is told from a sink by a bracket: the program's own hook, at the head of the
-// low-level chain, reads the counts just before and just after passing each key event on,
-// and only the hooks after it run in between. Portable: the system is reached through
-// RoundPlatform and WakeCounterSource.
+// them. A grabber's thread wakes for its letter only: while another program holds a third of the
+// letters and digits, two keyed windows carry one of its letters instead of F11, and the thread
+// that rises with those two alone is the grabber's. A hook is told from a sink by a bracket: the
+// program's own hook, at the head of the low-level chain, reads the counts just before and just
+// after passing each key event on, and only the hooks after it run in between. Portable: the system
+// is reached through RoundPlatform and WakeCounterSource.
 #pragma once
 
+#include "detect/KeyboardProbes.h"
 #include "detect/WakeCounters.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,10 @@ constexpr uint64_t kRoundStepMs = kWindowMs / kStepsPerWindow;
 // The keys of each window of a round, shuffled by `seed`. Keyed windows never all fall on even
 // or all on odd places, so that nothing that wakes every other window lines up with them.
 std::vector<int> RoundPattern(uint32_t seed);
+
+// The two keyed windows of `pattern` that carry the bait: one on an even place and one on an
+// odd place, picked by `seed`. The other keyed windows carry F11.
+std::vector<bool> BaitWindows(const std::vector<int>& pattern, uint32_t seed);
 
 // The threads whose count rose with the keys and stayed flat in the quiet windows. `keys`
 // holds each window's keys, `snapshots` the counts at each window's edge (one more than
@@ -61,8 +69,12 @@ public:
     // after the hook passes each of those key events on. None when that could not be done.
     virtual std::optional<BracketCounts>
     Bracket(WakeCounterSource& counters, const std::vector<ThreadWakes>& threads, int keys) = 0;
-    // A bare letter or digit that another program holds as a hotkey: the grabber's bait.
+    // A bare letter or digit that another program holds as a hotkey, while at least a third of
+    // them are held (KeyboardHeld): the grabber's bait. None otherwise: a program that holds a
+    // letter or two is sent none.
     virtual std::optional<int> BaitKey() = 0;
+    // The ids of the running processes.
+    virtual std::vector<uint32_t> Processes() = 0;
     // Milliseconds on a steady clock.
     virtual uint64_t NowMs() = 0;
 };
@@ -80,14 +92,20 @@ public:
 
     // Every StepMs(). `active`: the program's window is in front. `kindFindings`: the keys of
     // the kinds that the probes agree on (KeyboardProbes::Findings()); a kind found whose
-    // holders are not named yet brings the next round nearer, and a hotkey grabber found is
-    // baited. Starts, carries on or ends a round.
+    // holders are not named yet brings the next round nearer, as does a program started since
+    // the last look. Starts, carries on or ends a round.
     void Step(bool active, const std::vector<std::string>& kindFindings);
-    // A round is under way: nobody else presses keys meanwhile, or its quiet windows would not
-    // be quiet.
-    bool Running() const { return phase_ != Phase::Idle || held_; }
+    // A round is under way, or another test holds the rounds: nobody else presses keys of their
+    // own meanwhile, or the quiet windows would not be quiet.
+    bool Running() const { return underWay_ || held_; }
+    // Held by another test, which presses keys of its own.
+    bool Held() const { return held_; }
     // How long until the next Step: 250 ms between rounds, 50 ms during one.
-    uint64_t StepMs() const { return phase_ != Phase::Idle ? kRoundStepMs : kWindowMs; }
+    uint64_t StepMs() const { return underWay_ ? kRoundStepMs : kWindowMs; }
+    // The keys that the probes would press during a round, carried by its F11 windows.
+    void SetWaitingKeys(WaitingKeys* waiting) { waiting_ = waiting; }
+    // How many rounds have ended with a decision: a new one is listed at once.
+    uint32_t Decided() const { return decided_; }
     // While held (another test presses its own keys), no round runs and a round under way
     // ends; Running() holds the scan's keys back meanwhile.
     void Hold(bool held);
@@ -111,46 +129,54 @@ public:
     void SetSkipped(std::vector<uint32_t> skipped) { skipped_ = std::move(skipped); }
 
     // Steps of 250 ms with the window in front between two rounds, and before the first one.
-    // 3.5 s after the window comes to the front: the probes have voted three times by then
-    // (no probe votes during a round), so a kind they agree on is weighed by this round.
-    static constexpr int kFirstRoundSteps = 14;
-    static constexpr int kRoundEverySteps = 40;    // 10 s
-    static constexpr int kSoonerSteps = 1;         // at once, for a kind found but not named
+    // 1 s after the window comes to the front: the probes vote on during the round, whose F11
+    // windows carry their keys, so a kind they agree on by its end is weighed by it.
+    static constexpr int kFirstRoundSteps = 4;
+    static constexpr int kRoundEverySteps = 40; // 10 s
+    static constexpr int kSoonerSteps = 1;      // at once, for a kind found but not named
+    // A program started since the last look (once a second): a round 2 s later, once it has
+    // set itself up, and no sooner than 3 s after the last round, however many programs start.
+    static constexpr int kNewProgramSteps = 8;
+    static constexpr int kLookEverySteps = 4;
+    static constexpr int kNewProgramGapSteps = 12;
+    // After a round that could not go on (a modifier held, a window held up).
+    static constexpr int kRetrySteps = 14;
     static constexpr int kBracketKeys = 5;         // 10 key events through the bracket
     static constexpr uint64_t kLateWindowMs = 500; // a window this long spoils its round
     static constexpr uint64_t kWeighMs = 6000;
 
 private:
-    enum class Phase { Idle, Keys, Bait };
-
-    void StartRound(Phase phase, int baitKey);
+    void StartRound();
     void Carry();
     // The key of this step of the window, if it has one; false when it did not go in.
     bool InjectWindowKey();
-    void EndKeys();
-    void EndBait();
+    void EndRound();
     void Abort();
+    // A program started since the last look brings the next round nearer.
+    void LookForNewPrograms();
     // Keeps the named holders of `kind`: this round's, and the earlier ones still running.
     void Name(const std::string& kind, const std::vector<uint32_t>& processes);
 
     RoundPlatform& platform_;
     WakeCounterSource& counters_;
+    WaitingKeys* waiting_ = nullptr;
     std::vector<uint32_t> skipped_;
-    Phase phase_ = Phase::Idle;
+    bool underWay_ = false;
     bool wasActive_ = false;
     bool held_ = false;
     int untilNext_ = kFirstRoundSteps;
+    int sinceRound_ = 0; // steps since the last round ended
     uint32_t rounds_ = 0;
-    bool keysRoundDone_ = false; // an F11 round has ended: its threads are known
-    // The round under way.
+    uint32_t decided_ = 0;
+    // The processes running at the last look; none taken yet.
+    std::optional<std::set<uint32_t>> known_;
+    // The round under way: each window's number of keys and its key.
     std::vector<int> pattern_;
+    std::vector<int> windowKeys_;
+    std::optional<int> bait_;
     std::vector<std::vector<ThreadWakes>> snapshots_;
     uint64_t windowStart_ = 0;
     int subStep_ = 0; // the step within the window
-    int key_ = 0;
-    bool baitWanted_ = false;
-    // The threads that the last round's F11 woke: hooks and sinks, not grabbers.
-    std::vector<ThreadWakes> keyThreads_;
     // The kinds found by the probes, while they are: since when, and whether a round has
     // looked for their holders since.
     struct Found {

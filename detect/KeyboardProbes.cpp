@@ -70,18 +70,52 @@ bool Votes::Agreed() const {
 }
 
 void KeyboardProbes::RunActive() {
+    chainWaits_ = keyWaits_ = false;
     ReadPendingKey();
     InjectNextKey();
+    TimeChain();
+    TryHotkeys();
+}
 
-    if (const auto follows = AnotherHookFollows(platform_.TimeLowLevelChain()))
-        lowLevelHook_.Add(*follows);
+void KeyboardProbes::RunDuringRound() {
+    ReadPendingKey();
+    chainWaits_ = keyWaits_ = true;
+    TryHotkeys();
+}
 
-    if (activeTicks_++ % 2 == 0) {
-        int taken = 0;
-        for (int key : HotkeyKeys())
-            taken += platform_.HotkeyTaken(key);
-        grabber_.Add(KeyboardHeld(taken, static_cast<int>(HotkeyKeys().size())));
+bool KeyboardProbes::PressWaitingKey() {
+    // The chain first: its vote needs no tick after it. A chain whose hooks could not be set
+    // pressed nothing, and the next key takes its place.
+    if (chainWaits_) {
+        chainWaits_ = false;
+        if (TimeChain())
+            return true;
     }
+    if (keyWaits_) {
+        keyWaits_ = false;
+        return InjectNextKey();
+    }
+    return false;
+}
+
+void KeyboardProbes::Pause() {
+    pendingKey_ = 0;
+    chainWaits_ = keyWaits_ = false;
+}
+
+bool KeyboardProbes::TimeChain() {
+    bool keySent = false;
+    if (const auto follows = AnotherHookFollows(platform_.TimeLowLevelChain(keySent)))
+        lowLevelHook_.Add(*follows);
+    return keySent;
+}
+
+void KeyboardProbes::TryHotkeys() {
+    // No key goes in: the hotkeys are tried on every tick, during a round too.
+    int taken = 0;
+    for (int key : HotkeyKeys())
+        taken += platform_.HotkeyTaken(key);
+    grabber_.Add(KeyboardHeld(taken, static_cast<int>(HotkeyKeys().size())));
 }
 
 void KeyboardProbes::ReadPendingKey() {
@@ -94,7 +128,7 @@ void KeyboardProbes::ReadPendingKey() {
     poller_.Add(!platform_.ReadPressedBit(key));
 }
 
-void KeyboardProbes::InjectNextKey() {
+bool KeyboardProbes::InjectNextKey() {
     const std::vector<int>& keys = PolledKeys();
     for (size_t tried = 0; tried < keys.size(); ++tried) {
         const int key = keys[nextKey_];
@@ -104,10 +138,12 @@ void KeyboardProbes::InjectNextKey() {
             continue;
         platform_.ReadPressedBit(key);
         // A key that could not go in now gives no vote on the next tick.
-        if (platform_.InjectProbeKey(key))
-            pendingKey_ = key;
-        return;
+        if (!platform_.InjectProbeKey(key))
+            return false;
+        pendingKey_ = key;
+        return true;
     }
+    return false;
 }
 
 std::vector<std::string> KeyboardProbes::Findings() const {

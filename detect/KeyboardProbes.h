@@ -44,8 +44,9 @@ public:
     // Puts the two hooks of the program at the head of the low-level keyboard chain, sends a
     // harmless key through it and takes the hooks away again; the timing of each key event
     // that went through both. Empty when the hooks could not be set, the key could not be
-    // sent safely (as for InjectProbeKey) or no key came through.
-    virtual std::vector<ChainTiming> TimeLowLevelChain() = 0;
+    // sent safely (as for InjectProbeKey) or no key came through. `keySent` tells whether its
+    // key (F11, pressed and released) went in.
+    virtual std::vector<ChainTiming> TimeLowLevelChain(bool& keySent) = 0;
     // Whether `key` was pressed since the last read of its state, by anyone; the read
     // clears that.
     virtual bool ReadPressedBit(int key) = 0;
@@ -72,24 +73,41 @@ private:
     uint32_t bits_ = 0; // newest vote in bit 0
 };
 
-class KeyboardProbes {
+// Keys that another test would press on a tick that falls in a round of keys. The round's F11
+// windows carry them, each in place of one of its own F11s: a hook or a sink wakes for any key
+// alike, and the quiet windows stay quiet.
+class WaitingKeys {
+public:
+    virtual ~WaitingKeys() = default;
+    // Presses the next waiting key, if one waits: true when a key went in.
+    virtual bool PressWaitingKey() = 0;
+};
+
+class KeyboardProbes : public WaitingKeys {
 public:
     explicit KeyboardProbes(ProbePlatform& platform) : platform_(platform) {}
 
     // A tick with the program's window in front: reads the key injected on the tick before,
-    // injects the next one, times the low-level chain, and on every other such tick tries
-    // the hotkeys.
+    // injects the next one, times the low-level chain and tries the hotkeys.
     void RunActive();
-    // A tick with another window in front: the key injected last is not read, since the
-    // other window's owner may read it legitimately.
-    void Pause() { pendingKey_ = 0; }
+    // The same on a tick during a round of keys: reads the key injected before and tries the
+    // hotkeys now; the chain's key and the next key wait for the round to press them.
+    void RunDuringRound();
+    bool PressWaitingKey() override;
+    // A tick with another window in front, or while another test presses its own keys: the
+    // key injected last is not read, since the other window's owner may read it legitimately.
+    void Pause();
 
     // The keys of the findings that their probes agree on, as the list shows them.
     std::vector<std::string> Findings() const;
 
 private:
     void ReadPendingKey();
-    void InjectNextKey();
+    // Injects the next polled key; false when none went in.
+    bool InjectNextKey();
+    // Times the low-level chain and votes on what it timed; false when its key did not go in.
+    bool TimeChain();
+    void TryHotkeys();
 
     ProbePlatform& platform_;
     Votes lowLevelHook_;
@@ -97,7 +115,9 @@ private:
     Votes grabber_;
     int pendingKey_ = 0; // injected on the tick before, not read yet
     size_t nextKey_ = 0;
-    uint32_t activeTicks_ = 0;
+    // Left by a tick during a round, for the round's F11 windows.
+    bool chainWaits_ = false;
+    bool keyWaits_ = false;
 };
 
 } // namespace detect

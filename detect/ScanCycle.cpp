@@ -38,8 +38,10 @@ void ScanCycle::Tick() {
         ShowListedEntries();
 
     const bool active = platform_.IsActive();
-    // While a round of keys is under way no other key goes in: its quiet windows stay quiet.
-    // Its own keys are F11s, which bring the hook DLLs in all the same.
+    // While a round of keys is under way, or another test presses keys of its own, no other
+    // key goes in: the quiet windows stay quiet. The round's own keys are F11s, which bring
+    // the hook DLLs in all the same, and its F11 windows carry the probes' keys.
+    const bool inRound = rounds_ && rounds_->Running() && !rounds_->Held();
     const bool keysHeldBack = rounds_ && rounds_->Running();
     if (active) {
         if (!keysHeldBack)
@@ -59,7 +61,9 @@ void ScanCycle::Tick() {
     const auto idle = base::ScopeExit([this] { busy_ = false; });
     const bool calibrating = firstTick_;
     if (active && probes_) {
-        if (keysHeldBack)
+        if (inRound)
+            probes_->RunDuringRound();
+        else if (keysHeldBack)
             probes_->Pause();
         else
             probes_->RunActive();
@@ -71,9 +75,14 @@ void ScanCycle::Tick() {
 }
 
 void ScanCycle::Step() {
-    if (rounds_)
-        rounds_->Step(platform_.IsActive(),
-                      probes_ ? probes_->Findings() : std::vector<std::string>{});
+    if (!rounds_)
+        return;
+    rounds_->Step(platform_.IsActive(), probes_ ? probes_->Findings() : std::vector<std::string>{});
+    if (rounds_->Decided() == roundsListed_ || !probes_ || firstTick_ || busy_)
+        return;
+    busy_ = true;
+    const auto idle = base::ScopeExit([this] { busy_ = false; });
+    ListFindings();
 }
 
 void ScanCycle::Analyse() {
@@ -135,8 +144,10 @@ void ScanCycle::Examine(const std::string& path, bool calibrating) {
 
 void ScanCycle::ListFindings() {
     const std::vector<std::string> found = probes_->Findings();
-    if (rounds_)
+    if (rounds_) {
         rounds_->Notice(found);
+        roundsListed_ = rounds_->Decided();
+    }
     for (const char* kind :
          {kLowLevelHookKey, kKeyStatePollerKey, kHotkeyGrabberKey, kRawInputSinkKind}) {
         bool named = false;
@@ -155,9 +166,10 @@ void ScanCycle::ListFindings() {
         }
         // The kind alone stays listed unless every program behind it was named and none of
         // them is trusted; a trusted one may hide another that the rounds missed.
-        // Until a round has looked for them, the kind alone waits.
+        // Until a round has looked for them, the kind alone waits, unless a round has named a
+        // trusted one already.
         const bool everyoneListed = named && !trusted && rounds_->AllNamed(kind);
-        if (!everyoneListed && (!rounds_ || rounds_->Weighed(kind)) &&
+        if (!everyoneListed && (!rounds_ || trusted || rounds_->Weighed(kind)) &&
             std::find(found.begin(), found.end(), kind) != found.end())
             ListFinding(kind, {});
     }

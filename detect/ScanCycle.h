@@ -60,7 +60,10 @@ public:
     // behind them: a named program is listed by its own row, "<image> <kind>".
     ScanCycle(TrustMap& map, ThreatList& list, ScanPlatform& platform,
               KeyboardProbes* probes = nullptr, KeyRounds* rounds = nullptr)
-        : map_(map), list_(list), platform_(platform), probes_(probes), rounds_(rounds) {}
+        : map_(map), list_(list), platform_(platform), probes_(probes), rounds_(rounds) {
+        if (rounds_)
+            rounds_->SetWaitingKeys(probes_);
+    }
 
     // Set while the trust map loads: the next complete pass calibrates.
     void ResetFlags() {
@@ -73,7 +76,8 @@ public:
     // One timer tick: the remembered entries on the first tick, F11 while active, and a pass
     // on every active tick and every third inactive one.
     void Tick();
-    // Every 250 ms: carries the rounds of keys on.
+    // Every StepMs() of the rounds: carries the rounds of keys on, and lists what a round that
+    // has just ended found at once, rather than on the next tick.
     void Step();
     // The programs named for `kind` whose file passes the trust rules: they have no row of
     // their own.
@@ -116,6 +120,7 @@ private:
     bool firstTick_ = true;
     // The list holds the remembered entries since it was last emptied.
     bool listedShown_ = false;
+    uint32_t roundsListed_ = 0; // the rounds' Decided() when their findings were last listed
     std::optional<int64_t> references_[3]; // kernel32.dll, gdi32.dll, user32.dll
 };
 

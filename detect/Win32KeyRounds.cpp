@@ -1,7 +1,10 @@
 #include "detect/Win32KeyRounds.h"
 
 #include "detect/Win32KeyInput.h"
+#include "ui/Handles.h"
 #include "ui/Lock.h"
+
+#include <tlhelp32.h>
 
 #include <map>
 
@@ -23,11 +26,31 @@ bool Win32RoundPlatform::InjectRoundKey(int key) {
 }
 
 std::optional<int> Win32RoundPlatform::BaitKey() {
+    std::optional<int> bait;
+    int taken = 0;
     for (int key : HotkeyKeys()) {
-        if (probes_.HotkeyTaken(key))
-            return key;
+        if (probes_.HotkeyTaken(key)) {
+            ++taken;
+            if (!bait)
+                bait = key;
+        }
     }
-    return std::nullopt;
+    if (!KeyboardHeld(taken, static_cast<int>(HotkeyKeys().size())))
+        return std::nullopt;
+    return bait;
+}
+
+std::vector<uint32_t> Win32RoundPlatform::Processes() {
+    std::vector<uint32_t> processes;
+    ui::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return processes;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+         more = ::Process32Next(snapshot.get(), &entry))
+        processes.push_back(entry.th32ProcessID);
+    return processes;
 }
 
 LRESULT CALLBACK Win32RoundPlatform::BracketNextHook(int code, WPARAM wParam, LPARAM lParam) {

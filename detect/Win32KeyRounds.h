@@ -1,4 +1,5 @@
-// The rounds' platform on Win32: their keys, the bait for a hotkey grabber, and the bracket,
+// The rounds' platform on Win32: their keys, the bait for a hotkey grabber, the running
+// processes, and the bracket,
 // a low-level keyboard hook of the program's on a thread of its own that reads the counters
 // around passing each of its keys on. Lives on the user-interface thread.
 #pragma once
@@ -23,6 +24,7 @@ public:
                                          const std::vector<ThreadWakes>& threads,
                                          int keys) override;
     std::optional<int> BaitKey() override;
+    std::vector<uint32_t> Processes() override;
     uint64_t NowMs() override { return ::GetTickCount64(); }
 
     // All the bracket's waits together last at most this long.

@@ -184,7 +184,8 @@ bool LowLevelChainTimer::Start(ULONGLONG deadline) {
     return workers_[0].thread.Start(deadline) && workers_[1].thread.Start(deadline);
 }
 
-std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
+std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)(), bool& keySent) {
+    keySent = false;
     const ULONGLONG deadline = ::GetTickCount64() + kBudgetMs;
     if (!Start(deadline))
         return {};
@@ -203,7 +204,8 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
     calibration.wanted = 2;
 
     // The probe hook first: the calibration hook, set after it, comes ahead of it.
-    if (probe.thread.Install(deadline) && calibration.thread.Install(deadline) && sendKey())
+    keySent = probe.thread.Install(deadline) && calibration.thread.Install(deadline) && sendKey();
+    if (keySent)
         ::WaitForSingleObject(calibration.sampled.get(), std::min(kKeyWaitMs, Remaining(deadline)));
     // Taken away even when the time is up: the commands still go, carried out later.
     calibration.thread.Remove(deadline);
@@ -219,11 +221,12 @@ std::vector<ChainTiming> LowLevelChainTimer::Time(bool (*sendKey)()) {
 
 // ---- Win32ProbePlatform ----
 
-std::vector<ChainTiming> Win32ProbePlatform::TimeLowLevelChain() {
+std::vector<ChainTiming> Win32ProbePlatform::TimeLowLevelChain(bool& keySent) {
+    keySent = false;
     // No hooks are set for a key that could not go in anyway; it is asked again as it goes.
     if (!KeysMayBeInjected())
         return {};
-    return chain_.Time(SendChainKey);
+    return chain_.Time(SendChainKey, keySent);
 }
 
 bool Win32ProbePlatform::ReadPressedBit(int key) {

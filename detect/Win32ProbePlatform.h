@@ -95,11 +95,12 @@ public:
     LowLevelChainTimer(const LowLevelChainTimer&) = delete;
     LowLevelChainTimer& operator=(const LowLevelChainTimer&) = delete;
 
-    // Sets both hooks, calls `sendKey` (false when it sent nothing), waits a moment for its
-    // key events to pass through both and takes the hooks away. The threads start on the first
-    // call. All its waits together last at most kBudgetMs; a thread that has not carried out
-    // an earlier command yet is not given another, and the call times nothing.
-    std::vector<ChainTiming> Time(bool (*sendKey)());
+    // Sets both hooks, calls `sendKey` (false when it sent nothing; `keySent` tells), waits a
+    // moment for its key events to pass through both and takes the hooks away. The threads
+    // start on the first call. All its waits together last at most kBudgetMs; a thread that
+    // has not carried out an earlier command yet is not given another, and the call times
+    // nothing.
+    std::vector<ChainTiming> Time(bool (*sendKey)(), bool& keySent);
 
     static constexpr DWORD kBudgetMs = 200;
 
@@ -124,7 +125,7 @@ private:
 
 class Win32ProbePlatform : public ProbePlatform {
 public:
-    std::vector<ChainTiming> TimeLowLevelChain() override;
+    std::vector<ChainTiming> TimeLowLevelChain(bool& keySent) override;
     bool ReadPressedBit(int key) override;
     bool InjectProbeKey(int key) override;
     bool ProbeKeyArrived() override { return filter_.Arrived(); }

@@ -137,9 +137,10 @@ public:
     std::map<uint64_t, Thread> threads;
     std::map<uint32_t, std::string> images;
     bool keysGoIn = true;
-    int taken = 'Q'; // the grabber's letter; 0 for none
+    int taken = 'Q'; // the grabber's letter, while it holds a third of the keyboard; 0 for none
     uint64_t now = 0;
     int keys = 0;
+    int baitKeys = 0;
     int refreshes = 0;
 
     // RoundPlatform
@@ -147,13 +148,17 @@ public:
         if (!keysGoIn)
             return false;
         ++keys;
+        baitKeys += key == taken;
+        Press(key);
+        return true;
+    }
+    void Press(int key) {
         for (auto& [id, thread] : threads) {
             if (thread.kind == Kind::Hook || thread.kind == Kind::Sink)
                 thread.count += 4; // the press and the release, twice each
             if (thread.kind == Kind::Grabber && key == taken)
                 thread.count += 1;
         }
-        return true;
     }
     std::optional<detect::BracketCounts>
     Bracket(detect::WakeCounterSource&, const std::vector<ThreadWakes>& asked, int keys) override {
@@ -165,6 +170,12 @@ public:
     }
     std::optional<int> BaitKey() override {
         return taken ? std::optional<int>(taken) : std::nullopt;
+    }
+    std::vector<uint32_t> Processes() override {
+        std::set<uint32_t> running;
+        for (const auto& [id, thread] : threads)
+            running.insert(thread.process);
+        return {running.begin(), running.end()};
     }
     uint64_t NowMs() override { return now; }
 
@@ -217,7 +228,8 @@ protected:
     detect::KeyRounds rounds{system, system};
 };
 
-TEST_F(Rounds, ARoundNamesTheHookAndTheSinkAndBaitsTheGrabberOnlyWhenFound) {
+TEST_F(Rounds, ARoundNamesTheHookAndTheSinkAndBaitsTheGrabberWhileItHoldsTheKeyboard) {
+    system.taken = 0;
     Run(detect::KeyRounds::kFirstRoundSteps - 1);
     EXPECT_FALSE(rounds.Running());
     Run(1);
@@ -225,17 +237,19 @@ TEST_F(Rounds, ARoundNamesTheHookAndTheSinkAndBaitsTheGrabberOnlyWhenFound) {
     EXPECT_EQ(system.refreshes, 1);
     Run(kRoundSteps);
     EXPECT_FALSE(rounds.Running());
+    EXPECT_EQ(rounds.Decided(), 1u);
     EXPECT_EQ(system.keys, 2 + 3 + 4 + 5);
     EXPECT_EQ(Images(rounds.Holders(detect::kLowLevelHookKey)),
               (std::vector<std::string>{"C:\\a\\hook.exe"}));
     EXPECT_EQ(Images(rounds.Holders(detect::kRawInputSinkKind)),
               (std::vector<std::string>{"C:\\b\\sink.exe"}));
     EXPECT_TRUE(rounds.AllNamed(detect::kLowLevelHookKey));
-    // F11 wakes no grabber, and nobody baits it unless the probes found one.
+    // F11 wakes no grabber, and nobody is baited while nobody holds the keyboard.
     EXPECT_TRUE(rounds.Holders(detect::kHotkeyGrabberKey).empty());
 
-    // Found now: the next round comes at once, and baits it straight away: the F11 round
-    // before told which threads F11 wakes.
+    // Held now, and found by the probes: the next round comes at once, and two of its keyed
+    // windows carry the bait, one on an even place and one on an odd one.
+    system.taken = 'Q';
     const std::vector<std::string> grabber = {detect::kHotkeyGrabberKey};
     const int keys = system.keys;
     Run(detect::KeyRounds::kSoonerSteps, grabber);
@@ -243,12 +257,102 @@ TEST_F(Rounds, ARoundNamesTheHookAndTheSinkAndBaitsTheGrabberOnlyWhenFound) {
     EXPECT_FALSE(rounds.Weighed(detect::kHotkeyGrabberKey));
     Run(kRoundSteps, grabber);
     EXPECT_FALSE(rounds.Running());
-    EXPECT_EQ(system.keys, keys + 2 + 3 + 4 + 5); // one round, of bait letters
+    EXPECT_EQ(system.keys, keys + 2 + 3 + 4 + 5); // one round
+    EXPECT_GE(system.baitKeys, 2 + 3);
+    EXPECT_LE(system.baitKeys, 4 + 5);
     EXPECT_EQ(Images(rounds.Holders(detect::kHotkeyGrabberKey)),
               (std::vector<std::string>{"C:\\c\\grab.exe"}));
     EXPECT_TRUE(rounds.Weighed(detect::kHotkeyGrabberKey));
-    // The hook and the sink stay named.
+    // The hook and the sink, woken by the bait too, stay what they are.
+    EXPECT_EQ(Images(rounds.Holders(detect::kLowLevelHookKey)),
+              (std::vector<std::string>{"C:\\a\\hook.exe"}));
+    EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 1u);
+
+    const std::vector<int> pattern = detect::RoundPattern(7);
+    const std::vector<bool> bait = detect::BaitWindows(pattern, 11);
+    int even = 0, odd = 0;
+    for (size_t window = 0; window < pattern.size(); ++window) {
+        if (bait[window]) {
+            EXPECT_NE(pattern[window], 0);
+            ++(window % 2 ? odd : even);
+        }
+    }
+    EXPECT_EQ(even, 1);
+    EXPECT_EQ(odd, 1);
+}
+
+// The probes' keys that wait for a round: each wakes hooks and sinks as a round key would.
+class WaitingProbeKeys : public detect::WaitingKeys {
+public:
+    explicit WaitingProbeKeys(FakeSystem& system) : system_(system) {}
+    int waiting = 0;
+    int pressed = 0;
+    bool PressWaitingKey() override {
+        if (waiting == 0)
+            return false;
+        --waiting;
+        ++pressed;
+        system_.Press('7');
+        return true;
+    }
+
+private:
+    FakeSystem& system_;
+};
+
+TEST_F(Rounds, TheProbesKeysTakeThePlaceOfF11sAndNeverOfTheBait) {
+    WaitingProbeKeys probeKeys(system);
+    rounds.SetWaitingKeys(&probeKeys);
+    probeKeys.waiting = 100;
+    Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
+    ASSERT_EQ(rounds.Decided(), 1u);
+    // The round pressed only the bait; every F11 was a probe key, and each found its holder.
+    EXPECT_EQ(system.keys, system.baitKeys);
+    EXPECT_EQ(probeKeys.pressed + system.baitKeys, 2 + 3 + 4 + 5);
     EXPECT_EQ(rounds.Holders(detect::kLowLevelHookKey).size(), 1u);
+    EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 1u);
+    EXPECT_EQ(rounds.Holders(detect::kHotkeyGrabberKey).size(), 1u);
+
+    // A kind that the probes agree on during the round is weighed by it.
+    system.taken = 0;
+    Run(detect::KeyRounds::kRoundEverySteps);
+    ASSERT_TRUE(rounds.Running());
+    Run(kRoundSteps, {detect::kLowLevelHookKey});
+    EXPECT_EQ(rounds.Decided(), 2u);
+    EXPECT_TRUE(rounds.Weighed(detect::kLowLevelHookKey));
+}
+
+TEST_F(Rounds, AProgramStartedBringsTheNextRoundNearer) {
+    Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
+    ASSERT_EQ(rounds.Decided(), 1u);
+    // Started just after a round: the next comes no sooner than the gap after it.
+    system.threads[5] = {500, FakeSystem::Kind::Sink};
+    system.images[500] = "C:\\e\\late.exe";
+    Run(detect::KeyRounds::kNewProgramGapSteps - 1);
+    EXPECT_FALSE(rounds.Running());
+    Run(1);
+    EXPECT_TRUE(rounds.Running());
+    Run(kRoundSteps);
+    EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 2u);
+
+    // Started long after one: the round comes once it has had time to set itself up, counted
+    // from the look (once a second) that sees it.
+    Run(detect::KeyRounds::kNewProgramGapSteps);
+    system.threads[6] = {600, FakeSystem::Kind::Hook};
+    system.images[600] = "C:\\f\\later.exe";
+    int steps = 0;
+    while (!rounds.Running() && steps < detect::KeyRounds::kRoundEverySteps) {
+        Run(1);
+        ++steps;
+    }
+    EXPECT_GT(steps, detect::KeyRounds::kNewProgramSteps);
+    EXPECT_LE(steps, detect::KeyRounds::kNewProgramSteps + detect::KeyRounds::kLookEverySteps);
+    Run(kRoundSteps);
+    EXPECT_EQ(rounds.Holders(detect::kLowLevelHookKey).size(), 2u);
+    // A program that ends starts nothing.
+    system.threads.erase(6);
+    Run(detect::KeyRounds::kRoundEverySteps - 1);
+    EXPECT_FALSE(rounds.Running());
 }
 
 TEST_F(Rounds, AWindowLeftOrAKeyRefusedAbortsTheRoundAndHoldersStayWhileTheyRun) {
@@ -258,12 +362,12 @@ TEST_F(Rounds, AWindowLeftOrAKeyRefusedAbortsTheRoundAndHoldersStayWhileTheyRun)
     EXPECT_FALSE(rounds.Running());
     EXPECT_TRUE(rounds.Holders(detect::kLowLevelHookKey).empty());
 
-    // Back in front: a round a second later, spoilt by a held modifier.
+    // Back in front: a round a second later, spoilt by a held modifier; another a while after.
     system.keysGoIn = false;
     Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
     EXPECT_TRUE(rounds.Holders(detect::kLowLevelHookKey).empty());
     system.keysGoIn = true;
-    Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
+    Run(detect::KeyRounds::kRetrySteps + kRoundSteps);
     ASSERT_EQ(rounds.Holders(detect::kLowLevelHookKey).size(), 1u);
 
     // A later round that misses the hook keeps it named while its process runs; once it is

@@ -50,8 +50,9 @@ public:
     std::vector<int> injected;
     int chainTimings = 0;
 
-    std::vector<ChainTiming> TimeLowLevelChain() override {
+    std::vector<ChainTiming> TimeLowLevelChain(bool& keySent) override {
         ++chainTimings;
+        keySent = !modifierHeld;
         if (modifierHeld)
             return {};
         const double next = foreignLowLevelHook ? 0.15 : 0.008;
@@ -97,12 +98,50 @@ TEST(KeyboardProbes, EachKindOfKeyloggerIsFoundAfterAgreeingVotesOnly) {
     EXPECT_TRUE(FindingsAfter(poller, 3).empty());
     EXPECT_EQ(FindingsAfter(poller, 4), std::vector<std::string>{detect::kKeyStatePollerKey});
 
-    // Hotkeys are tried on every other tick.
     FakeKeyboard grabber;
     for (int key : detect::HotkeyKeys())
         grabber.heldHotkeys.insert(key);
-    EXPECT_TRUE(FindingsAfter(grabber, 4).empty());
-    EXPECT_EQ(FindingsAfter(grabber, 5), std::vector<std::string>{detect::kHotkeyGrabberKey});
+    EXPECT_TRUE(FindingsAfter(grabber, 2).empty());
+    EXPECT_EQ(FindingsAfter(grabber, 3), std::vector<std::string>{detect::kHotkeyGrabberKey});
+}
+
+TEST(KeyboardProbes, DuringARoundTheirKeysWaitForItAndEveryProbeVotesOn) {
+    FakeKeyboard keyboard;
+    keyboard.pollerRunning = true;
+    keyboard.foreignLowLevelHook = true;
+    for (int key = 'A'; key <= 'M'; ++key)
+        keyboard.heldHotkeys.insert(key);
+    KeyboardProbes probes(keyboard);
+    probes.RunActive();
+    ASSERT_EQ(keyboard.injected.size(), 1u);
+    ASSERT_EQ(keyboard.chainTimings, 1);
+
+    // Two ticks in a round: nothing goes in on the tick itself; the round presses the chain's
+    // key, then the polled one, then has nothing more to press for them.
+    for (int tick = 0; tick < 2; ++tick) {
+        probes.RunDuringRound();
+        EXPECT_EQ(keyboard.injected.size(), 1u + tick);
+        EXPECT_EQ(keyboard.chainTimings, 1 + tick);
+        EXPECT_TRUE(probes.PressWaitingKey());
+        EXPECT_EQ(keyboard.chainTimings, 2 + tick);
+        EXPECT_TRUE(probes.PressWaitingKey());
+        EXPECT_EQ(keyboard.injected.size(), 2u + tick);
+        EXPECT_FALSE(probes.PressWaitingKey());
+    }
+    // Three votes each for the chain and the hotkeys, two for the poller so far.
+    EXPECT_EQ(probes.Findings(),
+              (std::vector<std::string>{detect::kLowLevelHookKey, detect::kHotkeyGrabberKey}));
+    probes.RunDuringRound();
+    EXPECT_EQ(probes.Findings().size(), 3u);
+
+    // With a modifier held neither key goes in, and the round is told so; a pause forgets
+    // what waits.
+    keyboard.modifierHeld = true;
+    EXPECT_FALSE(probes.PressWaitingKey());
+    keyboard.modifierHeld = false;
+    probes.RunDuringRound();
+    probes.Pause();
+    EXPECT_FALSE(probes.PressWaitingKey());
 }
 
 TEST(KeyboardProbes, InjectedKeysAvoidHeldHotkeysAndUnarrivedKeysAreNoVote) {

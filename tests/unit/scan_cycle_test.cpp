@@ -372,7 +372,8 @@ TEST_F(Scan, AnalyseRebuildsTheListWithoutDuplicates) {
 // A low-level hook that the probe always times.
 class HookedKeyboard : public detect::ProbePlatform {
 public:
-    std::vector<detect::ChainTiming> TimeLowLevelChain() override {
+    std::vector<detect::ChainTiming> TimeLowLevelChain(bool& keySent) override {
+        keySent = true;
         return {{0.2, 0.4}, {0.2, 0.4}};
     }
     bool ReadPressedBit(int) override { return true; }
@@ -428,6 +429,7 @@ public:
         return detect::BracketCounts{2 * keys, std::vector<int>(threads.size(), 2 * keys)};
     }
     std::optional<int> BaitKey() override { return std::nullopt; }
+    std::vector<uint32_t> Processes() override { return {1, 2}; }
     uint64_t NowMs() override { return now; }
     void Refresh(const std::vector<uint32_t>&) override {}
     std::vector<detect::ThreadWakes> Snapshot() override {
@@ -465,15 +467,20 @@ TEST_F(Scan, NamedProgramsGetRowsOfTheirOwnUnlessTrustedAndTheKindAloneStaysOnly
         }
         withRounds.Tick();
     };
-    // The probes agree after three ticks, the round that starts then ends two seconds later:
-    // the kind alone waits for it, and is never listed since both programs are named and
-    // untrusted.
-    for (int i = 0; i < 3; ++i)
+    // The first round comes a second after the window came to the front, and what it names is
+    // listed as it ends, before the next tick.
+    withRounds.Tick();
+    while (rounds.Decided() == 0 && hooks.now < 10000) {
+        hooks.now += rounds.StepMs();
+        withRounds.Step();
+    }
+    ASSERT_NE(list.RowFor(spyKey), nullptr);
+    EXPECT_NE(list.RowFor(readerKey), nullptr);
+    // The kind alone is never listed since both programs are named and untrusted.
+    for (int i = 0; i < 5; ++i)
         second();
     EXPECT_TRUE(list.RowFor(detect::kLowLevelHookKey) == nullptr ||
                 list.RowFor(detect::kLowLevelHookKey)->status == "Bloccato  ");
-    for (int i = 0; i < 3; ++i)
-        second();
     const Row* spy = list.RowFor(spyKey);
     ASSERT_NE(spy, nullptr);
     EXPECT_EQ(spy->status, " Attivo");
