@@ -1,5 +1,6 @@
 #include "detect/KeyRounds.h"
 
+#include "base/ScopeExit.h"
 #include "detect/ThreatRows.h"
 
 #include <algorithm>
@@ -283,6 +284,12 @@ void KeyRounds::EndRound() {
     underWay_ = false;
     sinceRound_ = 0;
     ++decided_;
+    // Keys that the probes still wait to press, for want of an F11 window after their tick,
+    // go in once the round is done with, so that no vote is lost.
+    const auto leftover = base::ScopeExit([this] {
+        while (waiting_ && waiting_->PressWaitingKey()) {
+        }
+    });
     const unsigned bits = counters_.CounterBits();
     // Hooks and sinks wake for every key, the bait too.
     const std::vector<ThreadWakes> picked = PickReacting(pattern_, snapshots_, bits);

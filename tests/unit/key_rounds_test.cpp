@@ -307,8 +307,10 @@ TEST_F(Rounds, TheProbesKeysTakeThePlaceOfF11sAndNeverOfTheBait) {
     Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
     ASSERT_EQ(rounds.Decided(), 1u);
     // The round pressed only the bait; every F11 was a probe key, and each found its holder.
+    // The keys still waiting went in as the round ended.
     EXPECT_EQ(system.keys, system.baitKeys);
-    EXPECT_EQ(probeKeys.pressed + system.baitKeys, 2 + 3 + 4 + 5);
+    EXPECT_EQ(probeKeys.waiting, 0);
+    EXPECT_GE(probeKeys.pressed + system.baitKeys, 2 + 3 + 4 + 5);
     EXPECT_EQ(rounds.Holders(detect::kLowLevelHookKey).size(), 1u);
     EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 1u);
     EXPECT_EQ(rounds.Holders(detect::kHotkeyGrabberKey).size(), 1u);
