@@ -214,9 +214,11 @@ void KeyRounds::LookForNewPrograms() {
     }
     known_.emplace(running.begin(), running.end());
     // Counted from this step on, which the caller counts down next.
-    if (started)
+    if (started) {
         untilNext_ =
             std::min(untilNext_, std::max(kNewProgramSteps, kNewProgramGapSteps - sinceRound_) + 1);
+        newProgramRounds_ = 2;
+    }
 }
 
 void KeyRounds::StartRound() {
@@ -284,6 +286,8 @@ void KeyRounds::EndRound() {
     underWay_ = false;
     sinceRound_ = 0;
     ++decided_;
+    if (newProgramRounds_ > 0 && --newProgramRounds_ > 0)
+        untilNext_ = std::min(untilNext_, kNewProgramGapSteps);
     // Keys that the probes still wait to press, for want of an F11 window after their tick,
     // go in once the round is done with, so that no vote is lost.
     const auto leftover = base::ScopeExit([this] {

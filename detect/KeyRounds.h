@@ -134,9 +134,11 @@ public:
     static constexpr int kFirstRoundSteps = 4;
     static constexpr int kRoundEverySteps = 40; // 10 s
     static constexpr int kSoonerSteps = 1;      // at once, for a kind found but not named
-    // A program started since the last look (once a second): a round 2 s later, once it has
-    // set itself up, and no sooner than 3 s after the last round, however many programs start.
-    static constexpr int kNewProgramSteps = 8;
+    // A program started since the last look (once a second): a round 2.5 s later, once it has
+    // set itself up, and no sooner than 3 s after the last round, however many programs start;
+    // then once more 3 s after that round, for a program slower to set itself up (a 32-bit one
+    // through an emulator).
+    static constexpr int kNewProgramSteps = 10;
     static constexpr int kLookEverySteps = 4;
     static constexpr int kNewProgramGapSteps = 12;
     // After a round that could not go on (a modifier held, a window held up).
@@ -165,7 +167,8 @@ private:
     bool wasActive_ = false;
     bool held_ = false;
     int untilNext_ = kFirstRoundSteps;
-    int sinceRound_ = 0; // steps since the last round ended
+    int sinceRound_ = 0;       // steps since the last round ended
+    int newProgramRounds_ = 0; // rounds still owed to a program started
     uint32_t rounds_ = 0;
     uint32_t decided_ = 0;
     // The processes running at the last look; none taken yet.

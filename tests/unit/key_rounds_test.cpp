@@ -324,37 +324,45 @@ TEST_F(Rounds, TheProbesKeysTakeThePlaceOfF11sAndNeverOfTheBait) {
     EXPECT_TRUE(rounds.Weighed(detect::kLowLevelHookKey));
 }
 
-TEST_F(Rounds, AProgramStartedBringsTheNextRoundNearer) {
-    Run(detect::KeyRounds::kFirstRoundSteps + kRoundSteps);
+TEST_F(Rounds, AProgramStartedBringsTheNextRoundNearerAndOneMoreAfterIt) {
+    using detect::KeyRounds;
+    const auto stepsToRound = [&] {
+        int steps = 0;
+        while (!rounds.Running() && steps < KeyRounds::kRoundEverySteps) {
+            Run(1);
+            ++steps;
+        }
+        return steps;
+    };
+    Run(KeyRounds::kFirstRoundSteps + kRoundSteps);
     ASSERT_EQ(rounds.Decided(), 1u);
-    // Started just after a round: the next comes no sooner than the gap after it.
+    // Seen by a look (once a second), it has time to set itself up; never sooner than the gap
+    // after the last round.
     system.threads[5] = {500, FakeSystem::Kind::Sink};
     system.images[500] = "C:\\e\\late.exe";
-    Run(detect::KeyRounds::kNewProgramGapSteps - 1);
+    int steps = stepsToRound();
+    EXPECT_GE(steps, KeyRounds::kNewProgramGapSteps);
+    EXPECT_GT(steps, KeyRounds::kNewProgramSteps);
+    EXPECT_LE(steps, KeyRounds::kNewProgramSteps + KeyRounds::kLookEverySteps);
+    Run(kRoundSteps);
+    EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 2u);
+    // Once more a gap later, then at the usual pace.
+    Run(KeyRounds::kNewProgramGapSteps - 1);
     EXPECT_FALSE(rounds.Running());
     Run(1);
     EXPECT_TRUE(rounds.Running());
-    Run(kRoundSteps);
-    EXPECT_EQ(rounds.Holders(detect::kRawInputSinkKind).size(), 2u);
+    Run(kRoundSteps + KeyRounds::kNewProgramGapSteps);
+    EXPECT_FALSE(rounds.Running());
+    EXPECT_EQ(rounds.Decided(), 3u);
 
-    // Started long after one: the round comes once it has had time to set itself up, counted
-    // from the look (once a second) that sees it.
-    Run(detect::KeyRounds::kNewProgramGapSteps);
+    // Long after a round, as soon as it has had time to set itself up.
     system.threads[6] = {600, FakeSystem::Kind::Hook};
     system.images[600] = "C:\\f\\later.exe";
-    int steps = 0;
-    while (!rounds.Running() && steps < detect::KeyRounds::kRoundEverySteps) {
-        Run(1);
-        ++steps;
-    }
-    EXPECT_GT(steps, detect::KeyRounds::kNewProgramSteps);
-    EXPECT_LE(steps, detect::KeyRounds::kNewProgramSteps + detect::KeyRounds::kLookEverySteps);
+    steps = stepsToRound();
+    EXPECT_GT(steps, KeyRounds::kNewProgramSteps);
+    EXPECT_LE(steps, KeyRounds::kNewProgramSteps + KeyRounds::kLookEverySteps);
     Run(kRoundSteps);
     EXPECT_EQ(rounds.Holders(detect::kLowLevelHookKey).size(), 2u);
-    // A program that ends starts nothing.
-    system.threads.erase(6);
-    Run(detect::KeyRounds::kRoundEverySteps - 1);
-    EXPECT_FALSE(rounds.Running());
 }
 
 TEST_F(Rounds, AWindowLeftOrAKeyRefusedAbortsTheRoundAndHoldersStayWhileTheyRun) {
